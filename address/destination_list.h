@@ -1,0 +1,41 @@
+// The destination list: the address patterns, one per argument, that decide
+// which packets get the new origin. Written in the syntax of the mail
+// processor's routing file: partial addresses inherit their leading fields
+// from the entry before, "All" and an empty field leave the rest open,
+// "World" matches everything.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "address/node_address.h"
+
+// How many trailing address fields an entry leaves open, counted from the point.
+enum Wild : std::int32_t {
+  WildNone = 0,   // zone, net, node given; point 0 also matches every point
+  WildPoint = 1,  // any point of the node
+  WildNode = 2,   // any node of the net
+  WildNet = 3,    // any net of the zone
+  WildZone = 4,   // everything
+};
+
+struct DestinationEntry {
+  NodeAddress address;  // open fields hold 0
+  Wild wild = WildNone;
+};
+
+struct DestinationList {
+  std::vector<DestinationEntry> entries;  // in argument order
+};
+
+// Appends one entry per argument, in order; never fails. startAddress is the
+// first "previous address" that partial entries inherit from.
+void parseDestinationList(DestinationList* list, const NodeAddress& startAddress, int count,
+                          const char* const* arguments);
+
+// Turns one argument into an entry, inheriting from previous.
+DestinationEntry parseDestinationEntry(std::string_view token, const NodeAddress& previous);
+
+// True when at least one entry matches the address; false for an empty list.
+bool destinationListMatches(const DestinationList& list, const NodeAddress& address);

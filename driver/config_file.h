@@ -1,0 +1,28 @@
+// The configuration file "Pelorin.Cfg" in the current directory: the
+// statements OutSq and StatusLog, one per line, ";" starting a comment.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/run_settings.h"
+
+constexpr const char* kConfigFileName = "Pelorin.Cfg";
+
+// Reads the configuration file once, filling what it sets into settings and
+// printing "Unknown cfg statement" for anything else. A missing or
+// unopenable file is silent and changes nothing.
+void readConfigFile(RunSettings* settings);
+
+// The statements of an open file, read as DOS text (see config_file.cc).
+void readConfigStatements(std::FILE* file, RunSettings* settings);
+
+// Splits one piece of a line into its words: cut at the first ';' or line
+// feed, words separated by runs of blanks and tabs only.
+std::vector<std::string> configWords(const std::string& piece);
+
+// The name to open: "Pelorin.Cfg" itself when present, otherwise the first
+// regular file of the directory whose name equals it ignoring ASCII case
+// (a file carried over from a case-insensitive system). Empty when none.
+std::string findConfigFile(const std::string& directory);

@@ -1,0 +1,103 @@
+#include "driver/run.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+#include "address/destination_list.h"
+#include "address/node_address.h"
+#include "driver/ascii.h"
+#include "driver/config_file.h"
+#include "driver/messages.h"
+#include "driver/platform.h"
+#include "packet/outbound_scan.h"
+
+namespace {
+
+void printBanner() {
+  consoleMessage("\nPelorin ver. 1.10  Sets a new origin on outbound packets\n\n");
+}
+
+void printUsage() {
+  consoleMessage("Pelorin [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n");
+  consoleMessage("\n<to-adr-list> is as in route.cfg\n\n");
+}
+
+void newHandlerEndingRun() { onAllocationFailure(); }
+
+// The part of the run after the status log is open; a failure leaves the
+// log without its "End" line.
+int workInOutbound(const std::string& outboundDir, int positionalCount,
+                   const char* const* positional) {
+  NodeAddress newOrigin;
+  if (!parseNodeAddress(positional[0], &newOrigin)) {
+    printUsage();
+    return kExitUsage;
+  }
+  DestinationList destinations;
+  parseDestinationList(&destinations, newOrigin, positionalCount - 1, positional + 1);
+  reportMessage("Working in \"%s\", From: " NODE_ADDRESS_FORMAT "\n", outboundDir.c_str(),
+                NODE_ADDRESS_ARGS(newOrigin));
+  int status = scanOutbound(outboundDir, newOrigin, destinations);
+  if (status != 0) return status;
+  consoleMessage("\nDone.\n");
+  return kExitNormal;
+}
+
+}  // namespace
+
+void onAllocationFailure() {
+  // exit rather than _Exit: lines already printed still reach a redirected
+  // console, and files open for update are closed as they stand.
+  std::exit(kExitOutOfMemory);
+}
+
+int readSwitches(int argc, const char* const* argv, RunSettings* settings) {
+  int i = argc > 0 ? 1 : 0;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    const char* argument = argv[i];
+    if (argument[1] == '\0') continue;
+    const char letter = asciiToUpper(argument[1]);
+    if (letter == 'L') settings->statusLogPath = std::string(argument + 2);
+    if (letter == 'O') settings->outboundDir = std::string(argument + 2);
+  }
+  return i;
+}
+
+bool outboundDirExists(const std::string& outboundDir) {
+  std::string path = outboundDir;
+  // The root directory keeps its one separator: it is the whole name.
+  if (path.size() > 1 && path.back() == pathSeparator()) path.pop_back();
+  std::error_code error;
+  return !path.empty() && std::filesystem::exists(std::filesystem::path(path), error);
+}
+
+int runPelorin(int argc, const char* const* argv) {
+  printBanner();
+  std::set_new_handler(newHandlerEndingRun);
+  RunSettings settings;
+  readConfigFile(&settings);
+  int first = readSwitches(argc, argv, &settings);
+  int positionalCount = argc - first;
+  if (positionalCount < 2 || !settings.outboundDir) {
+    printUsage();
+    return kExitUsage;
+  }
+  const std::string& outboundDir = *settings.outboundDir;
+  if (!outboundDirExists(outboundDir)) {
+    reportMessage("Dir %s not found.\n", outboundDir.c_str());
+    return kExitUsage;
+  }
+  if (settings.statusLogPath && !openStatusLog(*settings.statusLogPath)) {
+    consoleMessage("\nError opening %s !\n\n", settings.statusLogPath->c_str());
+    return kExitStatusLog;
+  }
+  int status = workInOutbound(outboundDir, positionalCount, argv + first);
+  if (status == kExitNormal) {
+    closeStatusLog();
+  } else {
+    abandonStatusLog();
+  }
+  return status;
+}

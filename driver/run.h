@@ -1,0 +1,29 @@
+// One run of the program from start to end.
+#pragma once
+
+#include <string>
+
+#include "driver/run_settings.h"
+
+// Exit statuses of a run.
+constexpr int kExitNormal = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitPacketError = 2;
+constexpr int kExitStatusLog = 4;
+constexpr int kExitOutOfMemory = 7;
+
+// Runs the whole program on its command line (argv[0] is the program's own
+// name and is never looked at) and returns the exit status.
+int runPelorin(int argc, const char* const* argv);
+
+// Applies the switches at the front of the arguments to settings and returns
+// the index of the first positional argument.
+int readSwitches(int argc, const char* const* argv, RunSettings* settings);
+
+// True when anything exists under the path, after one trailing path
+// separator is dropped; a dangling link does not exist.
+bool outboundDirExists(const std::string& outboundDir);
+
+// Ends the process at once with exit status 7 and no message: the reaction
+// to a failed memory allocation anywhere in the program.
+[[noreturn]] void onAllocationFailure();

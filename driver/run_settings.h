@@ -1,0 +1,11 @@
+// The two settings of a run: filled by the configuration file, then replaced
+// by the command-line switches, read-only afterwards.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct RunSettings {
+  std::optional<std::string> outboundDir;    // as written, trailing separator kept
+  std::optional<std::string> statusLogPath;  // none: the run writes no status log
+};

@@ -1,0 +1,102 @@
+#include "packet/message_rewrite.h"
+
+#include <cstring>
+#include <limits>
+
+#include "driver/ascii.h"
+#include "driver/platform.h"
+#include "driver/run.h"
+#include "packet/packet_file.h"
+#include "packet/packet_format.h"
+
+namespace {
+
+constexpr std::size_t kZeroPad = 4;
+// A message needs its fixed part and at least the five NULs of its strings.
+constexpr std::size_t kShortestRemainderExamined = 34;
+
+using Offset = std::int64_t;  // positions may reach past the area, into the pad
+
+Offset afterNul(const unsigned char* bytes, Offset from, Offset padEnd) {
+  const void* nul = std::memchr(bytes + from, 0, static_cast<std::size_t>(padEnd - from));
+  // The pad guarantees a NUL before padEnd; treat its absence as the pad's end.
+  if (nul == nullptr) return padEnd;
+  return static_cast<const unsigned char*>(nul) - bytes + 1;
+}
+
+bool qualifies(const unsigned char* message, const unsigned char* text, Offset textRoom,
+               const NodeAddress& oldOrigin) {
+  using namespace message_offset;
+  if (readWord(message + kOrigNode) != static_cast<std::uint16_t>(oldOrigin.node)) return false;
+  if (readWord(message + kOrigNet) != static_cast<std::uint16_t>(oldOrigin.net)) return false;
+  if (textRoom < 7) return false;
+  // The text holds at least five bytes here, so the test cannot leave the
+  // area; a NUL within them simply fails the comparison.
+  return asciiStartsWithIgnoringCase(
+      std::string_view(reinterpret_cast<const char*>(text), 5), "AREA:");
+}
+
+void setMessageOrigin(unsigned char* message, const NodeAddress& newOrigin) {
+  writeWord(message + message_offset::kOrigNode, static_cast<std::uint16_t>(newOrigin.node));
+  writeWord(message + message_offset::kOrigNet, static_cast<std::uint16_t>(newOrigin.net));
+}
+
+}  // namespace
+
+MessageArea allocateMessageArea(std::uint64_t length) {
+  if (length > std::numeric_limits<std::size_t>::max() - kZeroPad) onAllocationFailure();
+  MessageArea area;
+  area.length = static_cast<std::size_t>(length);
+  // Left uninitialised: the whole area is read over it at once.
+  area.bytes.reset(new unsigned char[area.length + kZeroPad]);
+  std::memset(area.bytes.get() + area.length, 0, kZeroPad);
+  return area;
+}
+
+MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
+                               const NodeAddress& newOrigin) {
+  unsigned char* bytes = area->bytes.get();
+  const Offset end = static_cast<Offset>(area->length);
+  const Offset padEnd = end + static_cast<Offset>(kZeroPad);
+  MessageWalk walk;
+  Offset p = 0;
+  for (;;) {
+    if (end - p <= static_cast<Offset>(kShortestRemainderExamined)) {
+      walk.ok = true;
+      return walk;
+    }
+    if (readWord(bytes + p + message_offset::kMessageType) != kPackedMessageType) return walk;
+    Offset t = p + static_cast<Offset>(message_offset::kStrings);
+    for (int skipped = 0; skipped < 4; ++skipped) t = afterNul(bytes, t, padEnd);
+    if (end - t < 3) return walk;
+    if (qualifies(bytes + p, bytes + t, end - t, oldOrigin)) {
+      setMessageOrigin(bytes + p, newOrigin);
+      ++walk.changedCount;
+    }
+    Offset q = afterNul(bytes, t, padEnd);
+    if (end - q < 2) return walk;
+    if (bytes[q] == 0 && bytes[q + 1] == 0) {
+      walk.ok = end - q == 2;
+      return walk;
+    }
+    p = q;
+  }
+}
+
+RewriteResult rewriteMessages(std::FILE* packet, const NodeAddress& oldOrigin,
+                              const NodeAddress& newOrigin, long long* changedCount) {
+  *changedCount = 0;
+  std::int64_t length = fileLength(packet);
+  if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return RewriteResult::Failed;
+  MessageArea area = allocateMessageArea(static_cast<std::uint64_t>(length) - kPacketHeaderSize);
+  if (!seekFile(packet, kPacketHeaderSize)) return RewriteResult::Failed;
+  if (!readFully(packet, area.bytes.get(), area.length)) return RewriteResult::Failed;
+  MessageWalk walk = rewriteMessageArea(&area, oldOrigin, newOrigin);
+  if (!walk.ok) return RewriteResult::Failed;
+  *changedCount = walk.changedCount;
+  if (walk.changedCount == 0) return RewriteResult::Unchanged;
+  if (!writeFullyAt(packet, kPacketHeaderSize, area.bytes.get(), area.length)) {
+    return RewriteResult::Failed;
+  }
+  return RewriteResult::Changed;
+}

@@ -1,0 +1,44 @@
+// The origin rewrite of the messages packed in a packet: every echomail
+// message (text beginning "AREA:", any letter case) whose origin net/node
+// equal the old origin's gets the new origin's net/node. Netmail, echomail
+// from other origins and every byte of every text stay as they are.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "address/node_address.h"
+
+// The message area of one packet in memory, followed by four zero bytes so
+// that a string left unterminated inside the area stops in them.
+struct MessageArea {
+  std::unique_ptr<unsigned char[]> bytes;
+  std::size_t length = 0;
+};
+
+// Gives an area of `length` bytes (contents unset) with its four zero bytes.
+// A failed allocation ends the process with exit status 7.
+MessageArea allocateMessageArea(std::uint64_t length);
+
+struct MessageWalk {
+  bool ok = false;           // the area is well formed
+  long long changedCount = 0;  // messages changed in memory
+};
+
+// Walks the area message by message, bound-checked at every step, and
+// changes qualifying messages in memory. When the walk fails the count
+// says how many had been changed before the fault; the caller then writes
+// nothing. Only net and node of the two origins are used.
+MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
+                               const NodeAddress& newOrigin);
+
+enum class RewriteResult { Unchanged, Changed, Failed };
+
+// Reads the message area of an open packet (everything after the header),
+// walks it, and writes it back at the same place when a message changed.
+// On a malformed or unreadable area nothing is written. changedCount
+// receives the number of messages changed.
+RewriteResult rewriteMessages(std::FILE* packet, const NodeAddress& oldOrigin,
+                              const NodeAddress& newOrigin, long long* changedCount);

@@ -1,0 +1,112 @@
+#include "packet/outbound_scan.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "driver/ascii.h"
+#include "driver/messages.h"
+#include "driver/platform.h"
+#include "driver/run.h"
+#include "packet/message_rewrite.h"
+#include "packet/packet_file.h"
+#include "packet/packet_format.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isRegularFileFollowingLinks(const fs::directory_entry& entry) {
+  std::error_code error;
+  return fs::is_regular_file(entry.status(error));
+}
+
+// Closes the packet and turns a failed close into the run's failure.
+int closePacket(std::FILE* file, const std::string& path) {
+  if (std::fclose(file) != 0) {
+    reportMessage("Error: cannot close %s\n", path.c_str());
+    return kExitPacketError;
+  }
+  return 0;
+}
+
+int failPacket(std::FILE* file, const std::string& path) {
+  reportMessage("Error in %s\n", path.c_str());
+  std::fclose(file);
+  return kExitPacketError;
+}
+
+// Message area first, header last: a packet stopped between the two writes
+// still carries its old origin in the header, so the next run finishes it.
+int rewritePacket(std::FILE* file, const std::string& path, PacketHeader header,
+                  const NodeAddress& newOrigin) {
+  NodeAddress oldOrigin = headerOrigin(header);
+  long long changedCount = 0;
+  if (rewriteMessages(file, oldOrigin, newOrigin, &changedCount) == RewriteResult::Failed) {
+    return failPacket(file, path);
+  }
+  setHeaderOrigin(&header, newOrigin);
+  bool written = writeFullyAt(file, 0, header.bytes, kPacketHeaderSize);
+  bool flushed = std::fflush(file) == 0;
+  if (!written || !flushed) return failPacket(file, path);
+  reportMessage("Changed Messages: %lld\n", changedCount);
+  return closePacket(file, path);
+}
+
+}  // namespace
+
+bool isPacketName(const std::string& name) {
+  std::size_t n = name.size();
+  if (n < 4 || name[n - 4] != '.') return false;
+  if (!asciiEqualIgnoringCase(std::string_view(name).substr(n - 2), "ut")) return false;
+  char flavour = asciiToUpper(name[n - 3]);
+  return flavour == 'C' || flavour == 'D' || flavour == 'H' || flavour == 'O';
+}
+
+std::vector<std::string> listPacketNames(const std::string& outboundDir) {
+  std::vector<std::string> names;
+  std::error_code error;
+  fs::directory_iterator it(fs::path(outboundDir), error);
+  for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+    std::string name = it->path().filename().string();
+    if (isPacketName(name) && isRegularFileFollowingLinks(*it)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end(), asciiNameLess);
+  return names;
+}
+
+int processPacket(const std::string& path, const NodeAddress& newOrigin,
+                  const DestinationList& destinations) {
+  std::FILE* file = openPacketFile(path);
+  if (file == nullptr) {
+    reportMessage("Error: cannot open %s\n", path.c_str());
+    return kExitPacketError;
+  }
+  PacketHeader header;
+  if (!readFully(file, header.bytes, kPacketHeaderSize)) {
+    reportMessage("Error: cannot read %s\n", path.c_str());
+    std::fclose(file);
+    return kExitPacketError;
+  }
+  NodeAddress destination = headerDestination(header);
+  if (!destinationListMatches(destinations, destination)) return closePacket(file, path);
+  NodeAddress origin = headerOrigin(header);
+  if (sameNodeAddress(origin, newOrigin)) {
+    reportMessage("%s to " NODE_ADDRESS_FORMAT " already from " NODE_ADDRESS_FORMAT "\n",
+                  path.c_str(), NODE_ADDRESS_ARGS(destination), NODE_ADDRESS_ARGS(origin));
+    return closePacket(file, path);
+  }
+  reportMessage("%s to " NODE_ADDRESS_FORMAT " from " NODE_ADDRESS_FORMAT "\n", path.c_str(),
+                NODE_ADDRESS_ARGS(destination), NODE_ADDRESS_ARGS(origin));
+  return rewritePacket(file, path, header, newOrigin);
+}
+
+int scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
+                 const DestinationList& destinations) {
+  for (const std::string& name : listPacketNames(outboundDir)) {
+    std::string path = outboundDir + pathSeparator() + name;
+    int status = processPacket(path, newOrigin, destinations);
+    if (status != 0) return status;
+  }
+  return 0;
+}

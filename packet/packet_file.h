@@ -1,0 +1,13 @@
+// Whole-buffer reads and writes on an open packet file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Reads exactly size bytes; false when fewer arrive.
+bool readFully(std::FILE* file, void* buffer, std::size_t size);
+
+// Writes size bytes at an absolute offset, carrying on after short writes
+// while they make progress; false when positioning fails or a write stalls.
+bool writeFullyAt(std::FILE* file, std::int64_t offset, const void* buffer, std::size_t size);

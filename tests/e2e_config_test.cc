@@ -1,0 +1,66 @@
+// The configuration file, read from the current directory before the switches.
+#include "e2e_support.h"
+#include "packet_builder.h"
+
+namespace {
+
+class ConfigurationFile : public EndToEnd {
+ protected:
+  std::string working(const std::string& dir) {
+    return "Working in \"" + dir + "\", From: 2:5020/999.0\n";
+  }
+};
+
+TEST_F(ConfigurationFile, SetsOutboundAndLog) {
+  makeDirectory("outbound");
+  writeFile("Pelorin.Cfg", "; where the mail processor leaves its packets\r\n"
+                           "OutSq outbound\r\nStatusLog pelorin.log ; appended\r\n");
+  RunOutput out = run({"2:5020/999", "World"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + working("outbound") + "\nDone.\n"));
+  EXPECT_EQ(logWithoutTimes("pelorin.log"),
+            text("\n  <time> PLRN Begin, Pelorin 1.10\n"
+                 "  <time> PLRN Working in \"outbound\", From: 2:5020/999.0\n"
+                 "  <time> PLRN End, Pelorin 1.10\n"));
+}
+
+TEST_F(ConfigurationFile, SwitchesWinOverTheFile) {
+  makeDirectory("outbound");
+  makeDirectory("other");
+  writeFile("Pelorin.Cfg", "OutSq outbound\nStatusLog file.log\n");
+  RunOutput out = run({"-oother", "-lswitch.log", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + working("other") + "\nDone.\n"));
+  EXPECT_EQ(files().count("file.log"), 0u);
+  EXPECT_EQ(files().count("switch.log"), 1u);
+}
+
+TEST_F(ConfigurationFile, UnknownStatementsPrecedeTheUsage) {
+  writeFile("Pelorin.Cfg", "Outbound /x\nOutSq=/y\nStatusLog\n");
+  RunOutput out = run({"2:5020/999"});
+  EXPECT_EQ(out.status, 1);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + "Unknown cfg statement: Outbound\n" +
+                              "Unknown cfg statement: OutSq=/y\n" + kUsage));
+}
+
+TEST_F(ConfigurationFile, NameInAnotherLetterCaseIsFound) {
+  if (windowsTarget()) GTEST_SKIP() << "Windows finds any letter case by itself";
+  makeDirectory("outbound");
+  // Upper case sorts first among names equal but for case.
+  writeFile("PELORIN.CFG", "OutSq outbound\n");
+  writeFile("pelorin.cfg", "OutSq elsewhere\n");
+  RunOutput out = run({"2:5020/999", "World"});
+  EXPECT_EQ(out.console, text(std::string(kBanner) + working("outbound") + "\nDone.\n"));
+  writeFile("Pelorin.Cfg", "OutSq exact\n");
+  EXPECT_EQ(run({"2:5020/999", "World"}).console,
+            text(std::string(kBanner) + "Dir exact not found.\n"));
+}
+
+TEST_F(ConfigurationFile, DirectoryOfThatNameIsIgnored) {
+  makeDirectory("Pelorin.Cfg");
+  RunOutput out = run({"2:5020/999", "World"});
+  EXPECT_EQ(out.status, 1);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + kUsage));
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// The run from start to end: switches, usage, the outbound test, the status
+// log and the exit statuses.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "e2e_support.h"
+#include "packet_builder.h"
+
+namespace {
+
+class RunSequence : public EndToEnd {
+ protected:
+  std::string workingIn(const std::string& dir, const std::string& from) {
+    return "Working in \"" + dir + "\", From: " + from + "\n";
+  }
+  void expectUsage(const std::vector<std::string>& arguments) {
+    RunOutput out = run(arguments);
+    EXPECT_EQ(out.status, 1);
+    EXPECT_EQ(out.console, text(std::string(kBanner) + kUsage));
+    EXPECT_EQ(out.errors, "");
+  }
+};
+
+TEST_F(RunSequence, TooFewArgumentsOrNoOutboundGiveTheUsage) {
+  makeDirectory("out");
+  expectUsage({});
+  expectUsage({"-oout", "-lrun.log"});
+  expectUsage({"-oout", "-lrun.log", "2:5020/999"});
+  expectUsage({"-lrun.log", "2:5020/999", "2:5020/1"});
+  // Nothing was tested or opened: no status log appeared.
+  EXPECT_TRUE(files().empty());
+}
+
+TEST_F(RunSequence, UnparsableOriginGivesTheUsageAfterTheLogOpened) {
+  makeDirectory("out");
+  expectUsage({"-oout", "-lrun.log", "2:5020", "2:5020/1"});
+  EXPECT_EQ(logWithoutTimes("run.log"), text("\n  <time> PLRN Begin, Pelorin 1.10\n"));
+}
+
+TEST_F(RunSequence, NormalRunLogsBeginWorkingAndEnd) {
+  makeDirectory("out");
+  writeFile("run.log", text("earlier run\n"));
+  RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "2:5020/1"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + workingIn("out", "2:5020/999.0") +
+                              "\nDone.\n"));
+  EXPECT_EQ(out.errors, "");
+  EXPECT_EQ(logWithoutTimes("run.log"),
+            text("earlier run\n\n"
+                 "  <time> PLRN Begin, Pelorin 1.10\n"
+                 "  <time> PLRN Working in \"out\", From: 2:5020/999.0\n"
+                 "  <time> PLRN End, Pelorin 1.10\n"));
+}
+
+TEST_F(RunSequence, SwitchLettersInAnyCaseAndOthersIgnored) {
+  makeDirectory("out");
+  RunOutput out = run({"-X", "-", "-Lignored.log", "-Oout", "-lrun.log", "-qq", "2:5020/999.3",
+                       "-5"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + workingIn("out", "2:5020/999.3") +
+                              "\nDone.\n"));
+  EXPECT_EQ(files().count("ignored.log"), 0u);
+  EXPECT_EQ(files().count("run.log"), 1u);
+}
+
+TEST_F(RunSequence, WithoutALogNothingButTheConsole) {
+  makeDirectory("out");
+  RunOutput out = run({"-oout", "1:2/3", "World"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + workingIn("out", "1:2/3.0") + "\nDone.\n"));
+  EXPECT_TRUE(files().empty());
+}
+
+TEST_F(RunSequence, MissingOutboundIsReportedOnTheConsoleOnly) {
+  RunOutput out = run({"-omissing", "-lrun.log", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 1);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + "Dir missing not found.\n"));
+  EXPECT_TRUE(files().empty());
+  RunOutput empty = run({"-o", "2:5020/999", "World"});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.console, text(std::string(kBanner) + "Dir  not found.\n"));
+}
+
+TEST_F(RunSequence, DanglingLinkIsNoOutbound) {
+  std::filesystem::create_symlink("nowhere", path("out"));
+  RunOutput out = run({"-oout", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 1);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + "Dir out not found.\n"));
+}
+
+TEST_F(RunSequence, TrailingSeparatorIsKeptAsWritten) {
+  makeDirectory("out");
+  std::string dir = std::string("out") + separator();
+  RunOutput out = run({"-o" + dir, "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + workingIn(dir, "2:5020/999.0") +
+                              "\nDone.\n"));
+}
+
+TEST_F(RunSequence, OrdinaryFileAsOutboundYieldsNoPackets) {
+  writeFile("plain.out", packet({2, 5020, 1, 0}, {2, 5020, 2, 0}, {}));
+  RunOutput out = run({"-oplain.out", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + workingIn("plain.out", "2:5020/999.0") +
+                              "\nDone.\n"));
+}
+
+TEST_F(RunSequence, UnopenableLogEndsTheRunWithStatusFour) {
+  makeDirectory("out");
+  RunOutput empty = run({"-oout", "-l", "2:5020/999", "World"});
+  EXPECT_EQ(empty.status, 4);
+  EXPECT_EQ(empty.console, text(std::string(kBanner) + "\nError opening  !\n\n"));
+  RunOutput missingDir = run({"-oout", "-lno/such.log", "2:5020/999", "World"});
+  EXPECT_EQ(missingDir.status, 4);
+  EXPECT_EQ(missingDir.console, text(std::string(kBanner) + "\nError opening no/such.log !\n\n"));
+}
+
+TEST_F(RunSequence, LogHeldByAnotherRunEndsTheRunWithStatusFour) {
+  if (windowsTarget()) GTEST_SKIP() << "the share-mode lock is tested by the Windows suite";
+  makeDirectory("out");
+  writeFile("run.log", "");
+  int held = open(path("run.log").c_str(), O_RDWR);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "World"});
+  close(held);
+  EXPECT_EQ(out.status, 4);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + "\nError opening run.log !\n\n"));
+  EXPECT_EQ(readFile("run.log"), "");
+}
+
+}  // namespace

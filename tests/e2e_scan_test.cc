@@ -1,0 +1,185 @@
+// The scan of the outbound directory and the header rewrite, on real files.
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <utime.h>
+
+#include <filesystem>
+
+#include "e2e_support.h"
+#include "packet_builder.h"
+
+namespace {
+
+const NodeAddress kNew{2, 5020, 999, 0};
+const NodeAddress kOld{2, 5020, 100, 0};
+const NodeAddress kHub{2, 5020, 1, 0};
+
+class OutboundScan : public EndToEnd {
+ protected:
+  std::string packetPath(const std::string& name) { return joined("out", name); }
+
+  std::string fromLine(const std::string& name, NodeAddress to, NodeAddress from) {
+    return packetPath(name) + " to " + addressText(to) + " from " + addressText(from) + "\n";
+  }
+  std::string alreadyLine(const std::string& name, NodeAddress to, NodeAddress from) {
+    return packetPath(name) + " to " + addressText(to) + " already from " + addressText(from) +
+           "\n";
+  }
+  std::string console(const std::string& body) {
+    return text(std::string(kBanner) + "Working in \"out\", From: 2:5020/999.0\n" + body);
+  }
+  // The packet as a run gives it: header origin and qualifying messages changed.
+  std::string rewritten(NodeAddress dest, std::vector<TestMessage> messages) {
+    for (TestMessage& m : messages) {
+      if (m.origNet == static_cast<std::uint16_t>(kOld.net) &&
+          m.origNode == static_cast<std::uint16_t>(kOld.node) && m.text.rfind("AREA:", 0) == 0) {
+        m.origNet = static_cast<std::uint16_t>(kNew.net);
+        m.origNode = static_cast<std::uint16_t>(kNew.node);
+      }
+    }
+    return withHeaderOrigin(packet(kOld, dest, messages), kNew);
+  }
+  void setOldTime(const std::string& relative) {
+    struct utimbuf times {1000000000, 1000000000};
+    utime(path(relative).c_str(), &times);
+  }
+  long modificationTime(const std::string& relative) {
+    struct stat status {};
+    stat(path(relative).c_str(), &status);
+    return static_cast<long>(status.st_mtime);
+  }
+};
+
+TEST_F(OutboundScan, EmptyOutboundEndsNormally) {
+  makeDirectory("out");
+  RunOutput out = run({"-oout", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, console("\nDone.\n"));
+}
+
+TEST_F(OutboundScan, FlavoursInAnyCaseAreHandledInNameOrder) {
+  std::vector<TestMessage> none;
+  for (const char* name : {"b.Dut", "0000FFFF.HUT", "0000ffff.out", "a.cut", "x.put", "x.gut",
+                           "x.aut", "x.out.bak", "out", ".ut"}) {
+    writeFile(std::string("out/") + name, packet(kOld, kHub, none));
+  }
+  RunOutput out = run({"-oout", "2:5020/999", "2:5020/1"});
+  EXPECT_EQ(out.status, 0);
+  std::string perPacket;
+  for (const char* name : {"0000FFFF.HUT", "0000ffff.out", "a.cut", "b.Dut"}) {
+    perPacket += fromLine(name, kHub, kOld) + "Changed Messages: 0\n";
+  }
+  EXPECT_EQ(out.console, console(perPacket + "\nDone.\n"));
+  auto after = files();
+  EXPECT_EQ(after["out/x.put"], packet(kOld, kHub, none));
+  EXPECT_EQ(after["out/x.out.bak"], packet(kOld, kHub, none));
+  EXPECT_EQ(after["out/a.cut"], rewritten(kHub, none));
+}
+
+TEST_F(OutboundScan, EntriesThatAreNotRegularFilesArePassedOver) {
+  makeDirectory("out/dir.out");
+  ASSERT_EQ(mkfifo(path("out/fifo.out").c_str(), 0600), 0);
+  std::filesystem::create_symlink("nowhere", path("out/dangling.out"));
+  writeFile("real.pkt", packet(kOld, kHub, {}));
+  std::filesystem::create_symlink("../real.pkt", path("out/linked.hut"));
+  RunOutput out = run({"-oout", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console,
+            console(fromLine("linked.hut", kHub, kOld) + "Changed Messages: 0\n\nDone.\n"));
+  EXPECT_EQ(readFile("real.pkt"), rewritten(kHub, {}));
+}
+
+TEST_F(OutboundScan, UnlistedAndAlreadyChangedPacketsAreNeverWritten) {
+  writeFile("out/a.out", packet(kOld, {2, 5020, 2, 0}, {echomail("A", 5020, 100, "x")}));
+  writeFile("out/b.out", packet(kNew, kHub, {echomail("A", 5020, 100, "x")}));
+  setOldTime("out/a.out");
+  setOldTime("out/b.out");
+  auto before = files();
+  RunOutput out = run({"-oout", "2:5020/999", "2:5020/1"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, console(alreadyLine("b.out", kHub, kNew) + "\nDone.\n"));
+  EXPECT_EQ(files(), before);
+  EXPECT_EQ(modificationTime("out/a.out"), 1000000000);
+  EXPECT_EQ(modificationTime("out/b.out"), 1000000000);
+}
+
+TEST_F(OutboundScan, OriginDifferingOnlyInThePointIsRewritten) {
+  NodeAddress point{2, 5020, 999, 4};
+  writeFile("out/a.out", packet(point, kHub, {}));
+  RunOutput out = run({"-oout", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, console(fromLine("a.out", kHub, point) + "Changed Messages: 0\n\nDone.\n"));
+}
+
+TEST_F(OutboundScan, DestinationComesFromTheHeaderWithItsPoint) {
+  NodeAddress pointDest{2, 5020, 1, 7};
+  NodeAddress negative{2, 5020, -5, 0};
+  writeFile("out/a.out", packet(kOld, pointDest, {}));
+  writeFile("out/b.out", packet(kOld, negative, {}));
+  writeFile("out/c.out", packet(kOld, {2, 5020, 1, 3}, {}));
+  RunOutput out = run({"-oout", "2:5020/999", "2:5020/1.7", "-5"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console, console(fromLine("a.out", pointDest, kOld) + "Changed Messages: 0\n" +
+                                 fromLine("b.out", negative, kOld) + "Changed Messages: 0\n" +
+                                 "\nDone.\n"));
+}
+
+TEST_F(OutboundScan, ShortFileStopsTheRunEvenWhenUnlisted) {
+  writeFile("out/a.out", packet(kOld, kHub, {}));
+  writeFile("out/b.out", std::string(57, '\0'));
+  writeFile("out/c.out", packet(kOld, kHub, {}));
+  RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "9:9/9"});
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.console, console("Error: cannot read " + packetPath("b.out") + "\n"));
+  EXPECT_EQ(readFile("out/c.out"), packet(kOld, kHub, {}));
+  EXPECT_EQ(logWithoutTimes("run.log"),
+            text("\n  <time> PLRN Begin, Pelorin 1.10\n"
+                 "  <time> PLRN Working in \"out\", From: 2:5020/999.0\n"
+                 "  <time> PLRN Error: cannot read " + packetPath("b.out") + "\n"));
+}
+
+TEST_F(OutboundScan, EmptyFileCannotBeRead) {
+  writeFile("out/a.out", "");
+  RunOutput out = run({"-oout", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.console, console("Error: cannot read " + packetPath("a.out") + "\n"));
+  EXPECT_EQ(readFile("out/a.out"), "");
+}
+
+TEST_F(OutboundScan, UnwritablePacketCannotBeOpened) {
+  if (geteuid() == 0) GTEST_SKIP() << "root opens read-only files for writing";
+  writeFile("out/a.out", packet(kOld, kHub, {}));
+  chmod(path("out/a.out").c_str(), 0400);
+  RunOutput out = run({"-oout", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.console, console("Error: cannot open " + packetPath("a.out") + "\n"));
+}
+
+TEST_F(OutboundScan, SecondRunFindsEverythingAlreadyDone) {
+  std::vector<TestMessage> messages = {echomail("A", 5020, 100, "x"), netmail(5020, 100, "y")};
+  writeFile("out/a.out", packet(kOld, kHub, messages));
+  writeFile("out/b.hut", packet(kOld, {2, 5020, 2, 0}, messages));
+  RunOutput first = run({"-oout", "2:5020/999", "2:5020/All"});
+  EXPECT_EQ(first.status, 0);
+  auto afterFirst = files();
+  EXPECT_EQ(afterFirst["out/a.out"], rewritten(kHub, messages));
+  RunOutput second = run({"-oout", "2:5020/999", "2:5020/All"});
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(second.console, console(alreadyLine("a.out", kHub, kNew) +
+                                    alreadyLine("b.hut", {2, 5020, 2, 0}, kNew) +
+                                    "\nDone.\n"));
+  EXPECT_EQ(files(), afterFirst);
+}
+
+TEST_F(OutboundScan, OutboundWithTrailingSeparatorDoublesItInPaths) {
+  writeFile("out/a.out", packet(kOld, kHub, {}));
+  std::string dir = std::string("out") + separator();
+  RunOutput out = run({"-o" + dir, "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console,
+            text(std::string(kBanner) + "Working in \"" + dir + "\", From: 2:5020/999.0\n" +
+                 dir + separator() + "a.out to 2:5020/1.0 from 2:5020/100.0\n" +
+                 "Changed Messages: 0\n\nDone.\n"));
+}
+
+}  // namespace

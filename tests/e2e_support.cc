@@ -1,0 +1,142 @@
+#include "e2e_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+const char* const kBanner = "\nPelorin ver. 1.10  Sets a new origin on outbound packets\n\n";
+const char* const kUsage =
+    "Pelorin [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n"
+    "\n<to-adr-list> is as in route.cfg\n\n";
+
+namespace {
+
+std::string environment(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+std::string readWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+[[noreturn]] void runChild(const std::string& work, const std::string& out,
+                           const std::string& err, std::vector<std::string> command) {
+  if (chdir(work.c_str()) != 0) _exit(126);
+  int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int inFd = open("/dev/null", O_RDONLY);
+  if (outFd < 0 || errFd < 0 || inFd < 0) _exit(126);
+  dup2(inFd, 0);
+  dup2(outFd, 1);
+  dup2(errFd, 2);
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+void EndToEnd::SetUp() {
+  std::string pattern = fs::temp_directory_path().string() + "/pelorin-e2e-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  root_ = pattern;
+  work_ = root_ + "/work";
+  fs::create_directory(work_);
+}
+
+void EndToEnd::TearDown() {
+  std::error_code error;
+  fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, error);
+  fs::remove_all(root_, error);
+}
+
+RunOutput EndToEnd::run(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command;
+  std::string runner = environment("PELORIN_TEST_RUNNER", "");
+  if (!runner.empty()) command.push_back(runner);
+  command.push_back(fs::absolute(environment("PELORIN_TEST_EXE", PELORIN_EXE)).string());
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  std::string out = root_ + "/stdout", err = root_ + "/stderr";
+  pid_t child = fork();
+  if (child == 0) runChild(work_, out, err, command);
+  RunOutput result;
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  }
+  result.console = readWhole(out);
+  result.errors = readWhole(err);
+  return result;
+}
+
+std::string EndToEnd::path(const std::string& relative) const { return work_ + "/" + relative; }
+
+void EndToEnd::writeFile(const std::string& relative, const std::string& bytes) {
+  fs::create_directories(fs::path(path(relative)).parent_path());
+  std::ofstream(path(relative), std::ios::binary) << bytes;
+}
+
+std::string EndToEnd::readFile(const std::string& relative) const {
+  return readWhole(path(relative));
+}
+
+void EndToEnd::makeDirectory(const std::string& relative) {
+  fs::create_directories(path(relative));
+}
+
+std::map<std::string, std::string> EndToEnd::files() const {
+  std::map<std::string, std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(work_)) {
+    if (entry.is_regular_file() && !entry.is_symlink()) {
+      found[fs::relative(entry.path(), work_).generic_string()] =
+          readWhole(entry.path().string());
+    }
+  }
+  return found;
+}
+
+std::string EndToEnd::logWithoutTimes(const std::string& relative) const {
+  std::string log = readFile(relative);
+  static const std::regex stamp(
+      "  (0[1-9]|[12][0-9]|3[01]) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+      "([01][0-9]|2[0-3]):[0-5][0-9]:[0-6][0-9] PLRN ");
+  return std::regex_replace(log, stamp, "  <time> PLRN ");
+}
+
+bool EndToEnd::windowsTarget() { return environment("PELORIN_TEST_WINDOWS", "0") == "1"; }
+
+char EndToEnd::separator() { return windowsTarget() ? '\\' : '/'; }
+
+std::string EndToEnd::text(const std::string& lines) {
+  if (!windowsTarget()) return lines;
+  std::string converted;
+  for (char c : lines) {
+    if (c == '\n') converted += '\r';
+    converted += c;
+  }
+  return converted;
+}
+
+std::string EndToEnd::joined(const std::string& dir, const std::string& name) {
+  return dir + separator() + name;
+}
+
+std::string addressText(const NodeAddress& a) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, NODE_ADDRESS_FORMAT, NODE_ADDRESS_ARGS(a));
+  return buffer;
+}

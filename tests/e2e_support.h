@@ -1,0 +1,57 @@
+// End-to-end test support: runs the built program in a fresh temporary
+// directory and reads back its console, its status log and every file.
+//
+// The program under test is the one this suite was built with, unless
+// PELORIN_TEST_EXE names another; PELORIN_TEST_RUNNER names a program to
+// start it with (such as wine64), and PELORIN_TEST_WINDOWS=1 says that it is
+// a Windows build, so paths use '\' and text lines end in CR LF.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "address/node_address.h"
+
+struct RunOutput {
+  int status = -1;
+  std::string console;
+  std::string errors;  // standard error, which the program never writes
+};
+
+extern const char* const kBanner;
+extern const char* const kUsage;
+
+class EndToEnd : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs the program with these arguments in the work directory.
+  RunOutput run(const std::vector<std::string>& arguments);
+
+  std::string path(const std::string& relative) const;
+  void writeFile(const std::string& relative, const std::string& bytes);
+  std::string readFile(const std::string& relative) const;
+  void makeDirectory(const std::string& relative);
+  // Every regular file under the work directory, by relative path.
+  std::map<std::string, std::string> files() const;
+  // The status log with each time stamp replaced by "<time>", after checking
+  // that it has the right form.
+  std::string logWithoutTimes(const std::string& relative) const;
+
+  static bool windowsTarget();
+  static char separator();
+  // Text with each "\n" turned into the target's line end.
+  static std::string text(const std::string& lines);
+  // dir + separator + name, as the program builds packet paths.
+  static std::string joined(const std::string& dir, const std::string& name);
+
+  std::string root_;
+  std::string work_;
+};
+
+// Shorthand for the program's address fragment in expected text.
+std::string addressText(const NodeAddress& address);

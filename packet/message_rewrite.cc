@@ -71,7 +71,7 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
     if (end - t < 3) return walk;
     if (qualifies(bytes + p, bytes + t, end - t, oldOrigin)) {
       setMessageOrigin(bytes + p, newOrigin);
-      ++walk.changedCount;
+      if (walk.changedCount < std::numeric_limits<int>::max()) ++walk.changedCount;
     }
     Offset q = afterNul(bytes, t, padEnd);
     if (end - q < 2) return walk;
@@ -84,7 +84,7 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
 }
 
 RewriteResult rewriteMessages(std::FILE* packet, const NodeAddress& oldOrigin,
-                              const NodeAddress& newOrigin, long long* changedCount) {
+                              const NodeAddress& newOrigin, int* changedCount) {
   *changedCount = 0;
   std::int64_t length = fileLength(packet);
   if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return RewriteResult::Failed;

@@ -24,11 +24,12 @@ MessageArea allocateMessageArea(std::uint64_t length);
 
 struct MessageWalk {
   bool ok = false;           // the area is well formed
-  long long changedCount = 0;  // messages changed in memory
+  int changedCount = 0;  // messages changed in memory
 };
 
 // Walks the area message by message, bound-checked at every step, and
-// changes qualifying messages in memory. When the walk fails the count
+// changes qualifying messages in memory (the count stops at INT_MAX, which
+// only an area of tens of gigabytes could pass). When the walk fails the count
 // says how many had been changed before the fault; the caller then writes
 // nothing. Only net and node of the two origins are used.
 MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
@@ -41,4 +42,4 @@ enum class RewriteResult { Unchanged, Changed, Failed };
 // On a malformed or unreadable area nothing is written. changedCount
 // receives the number of messages changed.
 RewriteResult rewriteMessages(std::FILE* packet, const NodeAddress& oldOrigin,
-                              const NodeAddress& newOrigin, long long* changedCount);
+                              const NodeAddress& newOrigin, int* changedCount);

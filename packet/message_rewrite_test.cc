@@ -14,7 +14,7 @@ const NodeAddress kNew{2, 5020, 999, 0};
 
 struct Outcome {
   bool ok;
-  long long changed;
+  int changed;
   std::string bytes;
 };
 

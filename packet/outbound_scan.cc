@@ -41,7 +41,7 @@ int failPacket(std::FILE* file, const std::string& path) {
 int rewritePacket(std::FILE* file, const std::string& path, PacketHeader header,
                   const NodeAddress& newOrigin) {
   NodeAddress oldOrigin = headerOrigin(header);
-  long long changedCount = 0;
+  int changedCount = 0;
   if (rewriteMessages(file, oldOrigin, newOrigin, &changedCount) == RewriteResult::Failed) {
     return failPacket(file, path);
   }
@@ -49,7 +49,7 @@ int rewritePacket(std::FILE* file, const std::string& path, PacketHeader header,
   bool written = writeFullyAt(file, 0, header.bytes, kPacketHeaderSize);
   bool flushed = std::fflush(file) == 0;
   if (!written || !flushed) return failPacket(file, path);
-  reportMessage("Changed Messages: %lld\n", changedCount);
+  reportMessage("Changed Messages: %d\n", changedCount);
   return closePacket(file, path);
 }
 

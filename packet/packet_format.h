@@ -55,6 +55,7 @@ constexpr std::uint16_t kPackedMessageType = 2;
 struct PacketHeader {
   unsigned char bytes[kPacketHeaderSize] = {};
 };
+static_assert(sizeof(PacketHeader) == kPacketHeaderSize, "the header is read and written whole");
 
 std::uint16_t readWord(const unsigned char* at);
 void writeWord(unsigned char* at, std::uint16_t value);

@@ -1,9 +1,5 @@
 // The run from start to end: switches, usage, the outbound test, the status
 // log and the exit statuses.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 
@@ -120,14 +116,11 @@ TEST_F(RunSequence, UnopenableLogEndsTheRunWithStatusFour) {
 }
 
 TEST_F(RunSequence, LogHeldByAnotherRunEndsTheRunWithStatusFour) {
-  if (windowsTarget()) GTEST_SKIP() << "the share-mode lock is tested by the Windows suite";
   makeDirectory("out");
   writeFile("run.log", "");
-  int held = open(path("run.log").c_str(), O_RDWR);
-  ASSERT_GE(held, 0);
-  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  FileHolder holder(path("run.log"));
+  ASSERT_TRUE(holder.held());
   RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "World"});
-  close(held);
   EXPECT_EQ(out.status, 4);
   EXPECT_EQ(out.console, text(std::string(kBanner) + "\nError opening run.log !\n\n"));
   EXPECT_EQ(readFile("run.log"), "");

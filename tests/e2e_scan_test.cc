@@ -78,7 +78,10 @@ TEST_F(OutboundScan, FlavoursInAnyCaseAreHandledInNameOrder) {
 
 TEST_F(OutboundScan, EntriesThatAreNotRegularFilesArePassedOver) {
   makeDirectory("out/dir.out");
-  ASSERT_EQ(mkfifo(path("out/fifo.out").c_str(), 0600), 0);
+  // Opening a FIFO would wait for a writer; it must never be opened.
+  if (!windowsTarget()) {
+    ASSERT_EQ(mkfifo(path("out/fifo.out").c_str(), 0600), 0);
+  }
   std::filesystem::create_symlink("nowhere", path("out/dangling.out"));
   writeFile("real.pkt", packet(kOld, kHub, {}));
   std::filesystem::create_symlink("../real.pkt", path("out/linked.hut"));

@@ -1,6 +1,7 @@
 #include "e2e_support.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,11 +65,16 @@ void EndToEnd::TearDown() {
   fs::remove_all(root_, error);
 }
 
-RunOutput EndToEnd::run(const std::vector<std::string>& arguments) {
-  std::vector<std::string> command;
+std::vector<std::string> EndToEnd::command(const std::string& program) {
+  std::vector<std::string> words;
   std::string runner = environment("PELORIN_TEST_RUNNER", "");
-  if (!runner.empty()) command.push_back(runner);
-  command.push_back(fs::absolute(environment("PELORIN_TEST_EXE", PELORIN_EXE)).string());
+  if (!runner.empty()) words.push_back(runner);
+  words.push_back(fs::absolute(program).string());
+  return words;
+}
+
+RunOutput EndToEnd::run(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command = EndToEnd::command(environment("PELORIN_TEST_EXE", PELORIN_EXE));
   command.insert(command.end(), arguments.begin(), arguments.end());
   std::string out = root_ + "/stdout", err = root_ + "/stderr";
   pid_t child = fork();
@@ -133,6 +139,37 @@ std::string EndToEnd::text(const std::string& lines) {
 
 std::string EndToEnd::joined(const std::string& dir, const std::string& name) {
   return dir + separator() + name;
+}
+
+FileHolder::FileHolder(const std::string& path) {
+  if (!EndToEnd::windowsTarget()) {
+    descriptor_ = open(path.c_str(), O_RDWR | O_CREAT, 0600);
+    held_ = descriptor_ >= 0 && flock(descriptor_, LOCK_EX | LOCK_NB) == 0;
+    return;
+  }
+  std::string helper = environment("PELORIN_TEST_HOLD_EXE", "");
+  if (helper.empty()) return;
+  marker_ = path + ".held";
+  std::vector<std::string> words = EndToEnd::command(helper);
+  words.push_back(fs::path(path).filename().string());
+  words.push_back(fs::path(marker_).filename().string());
+  std::string dir = fs::path(path).parent_path().string();
+  pid_t child = fork();
+  if (child == 0) runChild(dir, "/dev/null", "/dev/null", words);
+  helper_ = child;
+  for (int waited = 0; waited < 3000 && !held_; ++waited) {
+    held_ = fs::exists(marker_);
+    if (!held_) usleep(10000);
+  }
+}
+
+FileHolder::~FileHolder() {
+  if (descriptor_ >= 0) close(descriptor_);
+  if (helper_ > 0) {
+    std::error_code error;
+    fs::remove(marker_, error);
+    waitpid(helper_, nullptr, 0);
+  }
 }
 
 std::string addressText(const NodeAddress& a) {

@@ -25,6 +25,11 @@ extern const char* const kBanner;
 extern const char* const kUsage;
 
 class EndToEnd : public testing::Test {
+ public:
+  static bool windowsTarget();
+  // The command that starts the program (or a helper) under test.
+  static std::vector<std::string> command(const std::string& program);
+
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -42,7 +47,6 @@ class EndToEnd : public testing::Test {
   // that it has the right form.
   std::string logWithoutTimes(const std::string& relative) const;
 
-  static bool windowsTarget();
   static char separator();
   // Text with each "\n" turned into the target's line end.
   static std::string text(const std::string& lines);
@@ -51,6 +55,22 @@ class EndToEnd : public testing::Test {
 
   std::string root_;
   std::string work_;
+};
+
+// Holds a file of the work directory open the way a running pelorin holds its
+// status log: an exclusive flock on POSIX; on the Windows target a helper
+// program (PELORIN_TEST_HOLD_EXE) that opens it with a deny-write share mode.
+class FileHolder {
+ public:
+  explicit FileHolder(const std::string& path);
+  ~FileHolder();
+  bool held() const { return held_; }
+
+ private:
+  bool held_ = false;
+  int descriptor_ = -1;
+  int helper_ = -1;
+  std::string marker_;
 };
 
 // Shorthand for the program's address fragment in expected text.

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs the end-to-end suite against the Windows build of pelorin under Wine.
+#   wine_e2e.sh <pelorin_tests> <windows build directory>
+# Reports itself skipped (exit 77) when Wine or the Windows build is missing.
+set -u
+tests=$1
+windows_build=$2
+wine=$(command -v wine64 || command -v wine || true)
+if [ -z "$wine" ]; then
+  echo "SKIPPED: Wine is not installed (Debian: apt-get install wine64)"
+  exit 77
+fi
+if [ ! -f "$windows_build/pelorin.exe" ] || [ ! -f "$windows_build/pelorin_hold_file.exe" ]; then
+  echo "SKIPPED: no Windows build in $windows_build (see the README, section Windows)"
+  exit 77
+fi
+windows_build=$(cd "$windows_build" && pwd)
+export WINEPREFIX=${PELORIN_WINEPREFIX:-$windows_build/wineprefix}
+export WINEDEBUG=-all
+# The first start of a new prefix prints its own messages; get it over with.
+"$wine" wineboot --init >/dev/null 2>&1
+export PELORIN_TEST_RUNNER=$wine
+export PELORIN_TEST_EXE=$windows_build/pelorin.exe
+export PELORIN_TEST_HOLD_EXE=$windows_build/pelorin_hold_file.exe
+export PELORIN_TEST_WINDOWS=1
+exec "$tests" --gtest_filter='RunSequence.*:OutboundScan.*:PackedMessages.*:ConfigurationFile.*:SampleOutbound.*'

@@ -22,16 +22,26 @@ std::FILE* openStatusLogFile(const std::string& path);
 // it but not write it while it is open. Returns null on any failure.
 std::FILE* openConfigFile(const std::string& path);
 
+// Packets are handled through plain descriptors, without any buffering of
+// the program's own: every read and write goes straight to the file, so
+// there is nothing to flush and a packet is only ever written on purpose.
+
 // Opens an existing packet for reading and writing, untranslated, with full
-// sharing and without stdio buffering (every read and write goes straight to
-// the file). Never creates a file. Returns null on any failure.
-std::FILE* openPacketFile(const std::string& path);
+// sharing. Never creates a file. Returns -1 on any failure.
+int openPacketFile(const std::string& path);
 
-// Sets the position of an open file to an absolute 64-bit offset.
-bool seekFile(std::FILE* file, std::int64_t offset);
+// One read or write of at most `size` bytes at the current position: the
+// number of bytes moved (0 at the end of the file), or -1 on failure.
+std::int64_t readPacketBytes(int packet, void* buffer, std::size_t size);
+std::int64_t writePacketBytes(int packet, const void* buffer, std::size_t size);
 
-// The current length of an open file in bytes, or -1 when it cannot be learned.
-std::int64_t fileLength(std::FILE* file);
+// Sets the position of an open packet to an absolute 64-bit offset.
+bool seekPacketFile(int packet, std::int64_t offset);
+
+// The current length of an open packet in bytes, or -1 when it cannot be learned.
+std::int64_t packetFileLength(int packet);
+
+bool closePacketFile(int packet);
 
 // The local broken-down time of a moment.
 std::tm localTime(std::time_t moment);

@@ -1,5 +1,6 @@
 #include "driver/platform.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,21 +24,37 @@ std::FILE* openConfigFile(const std::string& path) {
   return std::fopen(path.c_str(), "rb");
 }
 
-std::FILE* openPacketFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "r+b");
-  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
+int openPacketFile(const std::string& path) {
+  return open(path.c_str(), O_RDWR | O_CLOEXEC);
 }
 
-bool seekFile(std::FILE* file, std::int64_t offset) {
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+std::int64_t readPacketBytes(int packet, void* buffer, std::size_t size) {
+  ssize_t got;
+  do {
+    got = read(packet, buffer, size);
+  } while (got < 0 && errno == EINTR);
+  return got;
 }
 
-std::int64_t fileLength(std::FILE* file) {
+std::int64_t writePacketBytes(int packet, const void* buffer, std::size_t size) {
+  ssize_t put;
+  do {
+    put = write(packet, buffer, size);
+  } while (put < 0 && errno == EINTR);
+  return put;
+}
+
+bool seekPacketFile(int packet, std::int64_t offset) {
+  return lseek(packet, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+std::int64_t packetFileLength(int packet) {
   struct stat status;
-  if (fstat(fileno(file), &status) != 0) return -1;
+  if (fstat(packet, &status) != 0) return -1;
   return static_cast<std::int64_t>(status.st_size);
 }
+
+bool closePacketFile(int packet) { return close(packet) == 0; }
 
 std::tm localTime(std::time_t moment) {
   std::tm broken{};

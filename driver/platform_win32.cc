@@ -1,5 +1,6 @@
 #include "driver/platform.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 
@@ -13,19 +14,30 @@ std::FILE* openConfigFile(const std::string& path) {
   return _fsopen(path.c_str(), "rb", _SH_DENYWR);
 }
 
-std::FILE* openPacketFile(const std::string& path) {
-  std::FILE* file = _fsopen(path.c_str(), "r+b", _SH_DENYNO);
-  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
+namespace {
+// The C runtime moves at most this much in one call.
+constexpr std::size_t kLargestTransfer = 1u << 30;
+}  // namespace
+
+int openPacketFile(const std::string& path) {
+  return _sopen(path.c_str(), _O_RDWR | _O_BINARY | _O_NOINHERIT, _SH_DENYNO);
 }
 
-bool seekFile(std::FILE* file, std::int64_t offset) {
-  return _fseeki64(file, offset, SEEK_SET) == 0;
+std::int64_t readPacketBytes(int packet, void* buffer, std::size_t size) {
+  return _read(packet, buffer, static_cast<unsigned>(size < kLargestTransfer ? size : kLargestTransfer));
 }
 
-std::int64_t fileLength(std::FILE* file) {
-  return _filelengthi64(_fileno(file));
+std::int64_t writePacketBytes(int packet, const void* buffer, std::size_t size) {
+  return _write(packet, buffer, static_cast<unsigned>(size < kLargestTransfer ? size : kLargestTransfer));
 }
+
+bool seekPacketFile(int packet, std::int64_t offset) {
+  return _lseeki64(packet, offset, SEEK_SET) == offset;
+}
+
+std::int64_t packetFileLength(int packet) { return _filelengthi64(packet); }
+
+bool closePacketFile(int packet) { return _close(packet) == 0; }
 
 std::tm localTime(std::time_t moment) {
   std::tm broken{};

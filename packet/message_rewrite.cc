@@ -83,13 +83,13 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
   }
 }
 
-RewriteResult rewriteMessages(std::FILE* packet, const NodeAddress& oldOrigin,
+RewriteResult rewriteMessages(int packet, const NodeAddress& oldOrigin,
                               const NodeAddress& newOrigin, int* changedCount) {
   *changedCount = 0;
-  std::int64_t length = fileLength(packet);
+  std::int64_t length = packetFileLength(packet);
   if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return RewriteResult::Failed;
   MessageArea area = allocateMessageArea(static_cast<std::uint64_t>(length) - kPacketHeaderSize);
-  if (!seekFile(packet, kPacketHeaderSize)) return RewriteResult::Failed;
+  if (!seekPacketFile(packet, kPacketHeaderSize)) return RewriteResult::Failed;
   if (!readFully(packet, area.bytes.get(), area.length)) return RewriteResult::Failed;
   MessageWalk walk = rewriteMessageArea(&area, oldOrigin, newOrigin);
   if (!walk.ok) return RewriteResult::Failed;

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 #include "address/node_address.h"
@@ -41,5 +40,5 @@ enum class RewriteResult { Unchanged, Changed, Failed };
 // walks it, and writes it back at the same place when a message changed.
 // On a malformed or unreadable area nothing is written. changedCount
 // receives the number of messages changed.
-RewriteResult rewriteMessages(std::FILE* packet, const NodeAddress& oldOrigin,
+RewriteResult rewriteMessages(int packet, const NodeAddress& oldOrigin,
                               const NodeAddress& newOrigin, int* changedCount);

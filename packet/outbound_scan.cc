@@ -22,23 +22,23 @@ bool isRegularFileFollowingLinks(const fs::directory_entry& entry) {
 }
 
 // Closes the packet and turns a failed close into the run's failure.
-int closePacket(std::FILE* file, const std::string& path) {
-  if (std::fclose(file) != 0) {
+int closePacket(int file, const std::string& path) {
+  if (!closePacketFile(file)) {
     reportMessage("Error: cannot close %s\n", path.c_str());
     return kExitPacketError;
   }
   return 0;
 }
 
-int failPacket(std::FILE* file, const std::string& path) {
+int failPacket(int file, const std::string& path) {
   reportMessage("Error in %s\n", path.c_str());
-  std::fclose(file);
+  closePacketFile(file);
   return kExitPacketError;
 }
 
 // Message area first, header last: a packet stopped between the two writes
 // still carries its old origin in the header, so the next run finishes it.
-int rewritePacket(std::FILE* file, const std::string& path, PacketHeader header,
+int rewritePacket(int file, const std::string& path, PacketHeader header,
                   const NodeAddress& newOrigin) {
   NodeAddress oldOrigin = headerOrigin(header);
   int changedCount = 0;
@@ -46,9 +46,7 @@ int rewritePacket(std::FILE* file, const std::string& path, PacketHeader header,
     return failPacket(file, path);
   }
   setHeaderOrigin(&header, newOrigin);
-  bool written = writeFullyAt(file, 0, header.bytes, kPacketHeaderSize);
-  bool flushed = std::fflush(file) == 0;
-  if (!written || !flushed) return failPacket(file, path);
+  if (!writeFullyAt(file, 0, header.bytes, kPacketHeaderSize)) return failPacket(file, path);
   reportMessage("Changed Messages: %d\n", changedCount);
   return closePacket(file, path);
 }
@@ -77,15 +75,15 @@ std::vector<std::string> listPacketNames(const std::string& outboundDir) {
 
 int processPacket(const std::string& path, const NodeAddress& newOrigin,
                   const DestinationList& destinations) {
-  std::FILE* file = openPacketFile(path);
-  if (file == nullptr) {
+  int file = openPacketFile(path);
+  if (file < 0) {
     reportMessage("Error: cannot open %s\n", path.c_str());
     return kExitPacketError;
   }
   PacketHeader header;
   if (!readFully(file, header.bytes, kPacketHeaderSize)) {
     reportMessage("Error: cannot read %s\n", path.c_str());
-    std::fclose(file);
+    closePacketFile(file);
     return kExitPacketError;
   }
   NodeAddress destination = headerDestination(header);

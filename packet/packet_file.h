@@ -1,13 +1,12 @@
-// Whole-buffer reads and writes on an open packet file.
+// Whole-buffer reads and writes on an open packet.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 // Reads exactly size bytes; false when fewer arrive.
-bool readFully(std::FILE* file, void* buffer, std::size_t size);
+bool readFully(int packet, void* buffer, std::size_t size);
 
 // Writes size bytes at an absolute offset, carrying on after short writes
 // while they make progress; false when positioning fails or a write stalls.
-bool writeFullyAt(std::FILE* file, std::int64_t offset, const void* buffer, std::size_t size);
+bool writeFullyAt(int packet, std::int64_t offset, const void* buffer, std::size_t size);

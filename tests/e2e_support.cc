@@ -1,6 +1,7 @@
 #include "e2e_support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,7 +34,16 @@ std::string readWhole(const std::string& path) {
 }
 
 [[noreturn]] void runChild(const std::string& work, const std::string& out,
-                           const std::string& err, std::vector<std::string> command) {
+                           const std::string& err, std::vector<std::string> command,
+                           const RunOptions& options = {}) {
+  for (const std::string& setting : options.environment) {
+    std::size_t equals = setting.find('=');
+    setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+  }
+  if (options.memoryLimit != 0) {
+    struct rlimit limit {options.memoryLimit, options.memoryLimit};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+  }
   if (chdir(work.c_str()) != 0) _exit(126);
   int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -42,6 +52,10 @@ std::string readWhole(const std::string& path) {
   dup2(inFd, 0);
   dup2(outFd, 1);
   dup2(errFd, 2);
+  const unsigned kNobody = 65534;
+  if (options.unprivileged && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+    _exit(126);
+  }
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
@@ -57,6 +71,10 @@ void EndToEnd::SetUp() {
   root_ = pattern;
   work_ = root_ + "/work";
   fs::create_directory(work_);
+  // Lets a run as an unprivileged user reach the work directory; what it may
+  // change there is decided file by file.
+  fs::permissions(root_, fs::perms::others_exec | fs::perms::group_exec, fs::perm_options::add);
+  fs::permissions(work_, fs::perms::all);
 }
 
 void EndToEnd::TearDown() {
@@ -73,20 +91,34 @@ std::vector<std::string> EndToEnd::command(const std::string& program) {
   return words;
 }
 
-RunOutput EndToEnd::run(const std::vector<std::string>& arguments) {
-  std::vector<std::string> command = EndToEnd::command(environment("PELORIN_TEST_EXE", PELORIN_EXE));
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  std::string out = root_ + "/stdout", err = root_ + "/stderr";
-  pid_t child = fork();
-  if (child == 0) runChild(work_, out, err, command);
+Started EndToEnd::start(const std::vector<std::string>& arguments, const RunOptions& options) {
+  std::string program = options.program.empty()
+                            ? environment("PELORIN_TEST_EXE", PELORIN_EXE)
+                            : options.program;
+  std::vector<std::string> words = command(program);
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  static int runs = 0;
+  Started started;
+  started.out = root_ + "/stdout." + std::to_string(++runs);
+  started.err = root_ + "/stderr." + std::to_string(runs);
+  started.pid = fork();
+  if (started.pid == 0) runChild(work_, started.out, started.err, words, options);
+  return started;
+}
+
+RunOutput EndToEnd::finish(const Started& started) {
   RunOutput result;
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+  if (started.pid > 0 && waitpid(started.pid, &status, 0) == started.pid && WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);
   }
-  result.console = readWhole(out);
-  result.errors = readWhole(err);
+  result.console = readWhole(started.out);
+  result.errors = readWhole(started.err);
   return result;
+}
+
+RunOutput EndToEnd::run(const std::vector<std::string>& arguments, const RunOptions& options) {
+  return finish(start(arguments, options));
 }
 
 std::string EndToEnd::path(const std::string& relative) const { return work_ + "/" + relative; }

@@ -21,6 +21,20 @@ struct RunOutput {
   std::string errors;  // standard error, which the program never writes
 };
 
+struct RunOptions {
+  std::string program;                   // empty: the program under test
+  std::vector<std::string> environment;  // NAME=value, added to the program's
+  bool unprivileged = false;             // as user nobody when the tests run as root
+  unsigned long long memoryLimit = 0;    // address-space limit in bytes, 0: none
+};
+
+// A program started in the background.
+struct Started {
+  int pid = -1;
+  std::string out;
+  std::string err;
+};
+
 extern const char* const kBanner;
 extern const char* const kUsage;
 
@@ -35,7 +49,9 @@ class EndToEnd : public testing::Test {
   void TearDown() override;
 
   // Runs the program with these arguments in the work directory.
-  RunOutput run(const std::vector<std::string>& arguments);
+  RunOutput run(const std::vector<std::string>& arguments, const RunOptions& options = {});
+  Started start(const std::vector<std::string>& arguments, const RunOptions& options = {});
+  RunOutput finish(const Started& started);
 
   std::string path(const std::string& relative) const;
   void writeFile(const std::string& relative, const std::string& bytes);

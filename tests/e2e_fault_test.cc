@@ -1,0 +1,156 @@
+// Failures of the machine rather than of the input: reads, writes, seeks and
+// closes that fail (through the test hooks of pelorin_faulty), a failed
+// allocation, and two runs on one status log at once. Each keeps its message
+// and exit status, and no packet is left damaged.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "e2e_support.h"
+#include "packet_builder.h"
+
+namespace {
+
+const NodeAddress kNew{2, 5020, 999, 0};
+const NodeAddress kOld{2, 5020, 100, 0};
+const NodeAddress kHub{2, 5020, 1, 0};
+
+class MachineFaults : public EndToEnd {
+ protected:
+  void SetUp() override {
+    EndToEnd::SetUp();
+    if (windowsTarget()) GTEST_SKIP() << "the fault hooks wrap the POSIX platform layer";
+  }
+  std::vector<TestMessage> messages() {
+    return {echomail("A", 5020, 100, "one"), netmail(5020, 100, "two"),
+            echomail("B", 5020, 100, "three")};
+  }
+  std::string original() { return packet(kOld, kHub, messages()); }
+  std::string finished() {
+    std::vector<TestMessage> changed = messages();
+    for (std::size_t i : {0, 2}) {
+      changed[i].origNet = 5020;
+      changed[i].origNode = 999;
+    }
+    return withHeaderOrigin(packet(kOld, kHub, changed), kNew);
+  }
+  RunOutput runWithFault(const std::string& fault) {
+    RunOptions options;
+    options.program = PELORIN_FAULTY_EXE;
+    options.environment = {"PELORIN_FAULT=" + fault};
+    return run({"-oout", "2:5020/999", "World"}, options);
+  }
+  std::string console(const std::string& body) {
+    return text(std::string(kBanner) + "Working in \"out\", From: 2:5020/999.0\n" + body);
+  }
+  std::string fromLine() { return "out/a.out to 2:5020/1.0 from 2:5020/100.0\n"; }
+};
+
+TEST_F(MachineFaults, FailingHeaderReadCannotBeRead) {
+  writeFile("out/a.out", original());
+  RunOutput out = runWithFault("read:1");
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.console, console("Error: cannot read out/a.out\n"));
+  EXPECT_EQ(readFile("out/a.out"), original());
+}
+
+TEST_F(MachineFaults, ShortOrFailingAreaReadLeavesThePacketUntouched) {
+  for (const char* fault : {"read:2", "read:2:short", "lseek:1"}) {
+    writeFile("out/a.out", original());
+    RunOutput out = runWithFault(fault);
+    EXPECT_EQ(out.status, 2) << fault;
+    EXPECT_EQ(out.console, console(fromLine() + "Error in out/a.out\n")) << fault;
+    EXPECT_EQ(readFile("out/a.out"), original()) << fault;
+  }
+}
+
+TEST_F(MachineFaults, FailingAreaWriteLeavesThePacketUntouched) {
+  writeFile("out/a.out", original());
+  RunOutput out = runWithFault("write:1");
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.console, console(fromLine() + "Error in out/a.out\n"));
+  EXPECT_EQ(readFile("out/a.out"), original());
+}
+
+TEST_F(MachineFaults, WriteStoppedHalfWayIsCompletedByTheNextRun) {
+  for (const char* fault : {"write:1:short", "write:2", "lseek:2"}) {
+    writeFile("out/a.out", original());
+    RunOutput out = runWithFault(fault);
+    EXPECT_EQ(out.status, 2) << fault;
+    EXPECT_EQ(out.console, console(fromLine() + "Error in out/a.out\n")) << fault;
+    // The header still names the old origin, so the next run takes the packet up again.
+    EXPECT_EQ(readFile("out/a.out").substr(0, 58), original().substr(0, 58)) << fault;
+    RunOutput again = run({"-oout", "2:5020/999", "World"});
+    EXPECT_EQ(again.status, 0) << fault;
+    EXPECT_EQ(readFile("out/a.out"), finished()) << fault;
+  }
+}
+
+TEST_F(MachineFaults, TornHeaderWriteKeepsEveryByteOldOrNew) {
+  // The file system stops half way through the header: the area is complete,
+  // and each header byte is either what it was or what it was to become.
+  writeFile("out/a.out", original());
+  RunOutput out = runWithFault("write:2:short");
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.console, console(fromLine() + "Error in out/a.out\n"));
+  std::string torn = readFile("out/a.out");
+  EXPECT_EQ(torn.substr(58), finished().substr(58));
+  EXPECT_EQ(torn.substr(0, 29), finished().substr(0, 29));
+  EXPECT_EQ(torn.substr(29, 29), original().substr(29, 29));
+}
+
+TEST_F(MachineFaults, FailingCloseIsReportedAfterTheWork) {
+  writeFile("out/a.out", original());
+  RunOutput out = runWithFault("close:1");
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.console,
+            console(fromLine() + "Changed Messages: 2\nError: cannot close out/a.out\n"));
+  EXPECT_EQ(readFile("out/a.out"), finished());
+}
+
+TEST_F(MachineFaults, FailedAllocationEndsTheRunSilentlyWithStatusSeven) {
+  if (PELORIN_SANITIZED) GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+  // A packet claiming a 3 GiB message area, sparse on disk, under a 1 GiB limit.
+  const std::uintmax_t size = 3ull << 30;
+  writeFile("out/a.out", packetHeader(kOld, kHub));
+  std::filesystem::resize_file(path("out/a.out"), size);
+  writeFile("out/b.out", original());
+  RunOptions limited;
+  limited.memoryLimit = 1ull << 30;
+  RunOutput out = run({"-oout", "2:5020/999", "World"}, limited);
+  EXPECT_EQ(out.status, 7);
+  EXPECT_EQ(out.console, console(fromLine()));
+  EXPECT_EQ(std::filesystem::file_size(path("out/a.out")), size);
+  std::ifstream head(path("out/a.out"), std::ios::binary);
+  std::string header(58, '\0');
+  head.read(&header[0], 58);
+  EXPECT_EQ(header, packetHeader(kOld, kHub));
+  EXPECT_EQ(readFile("out/b.out"), original());
+}
+
+TEST_F(MachineFaults, SecondRunOnABusyLogStopsWithoutWritingIt) {
+  writeFile("out/a.out", original());
+  RunOptions slow;
+  slow.program = PELORIN_FAULTY_EXE;
+  slow.environment = {"PELORIN_FAULT=read:1:pause"};
+  Started first = start({"-oout", "-lrun.log", "2:5020/999", "World"}, slow);
+  for (int waited = 0; waited < 500 && readFile("run.log").find("Working") == std::string::npos;
+       ++waited) {
+    usleep(10000);
+  }
+  RunOutput second = run({"-oout", "-lrun.log", "2:5020/999", "World"});
+  RunOutput firstOut = finish(first);
+  EXPECT_EQ(second.status, 4);
+  EXPECT_EQ(second.console, text(std::string(kBanner) + "\nError opening run.log !\n\n"));
+  EXPECT_EQ(firstOut.status, 0);
+  EXPECT_EQ(logWithoutTimes("run.log"),
+            "\n  <time> PLRN Begin, Pelorin 1.10\n"
+            "  <time> PLRN Working in \"out\", From: 2:5020/999.0\n"
+            "  <time> PLRN " + fromLine() +
+            "  <time> PLRN Changed Messages: 2\n"
+            "  <time> PLRN End, Pelorin 1.10\n");
+  EXPECT_EQ(readFile("out/a.out"), finished());
+}
+
+}  // namespace

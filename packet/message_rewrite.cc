@@ -53,10 +53,14 @@ MessageArea allocateMessageArea(std::uint64_t length) {
   return area;
 }
 
-MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
-                               const NodeAddress& newOrigin) {
-  unsigned char* bytes = area->bytes.get();
-  const Offset end = static_cast<Offset>(area->length);
+namespace {
+
+// One pass over the area: counts the qualifying messages and, when `apply`
+// is set, gives them the new origin.
+MessageWalk walkMessageArea(unsigned char* bytes, std::size_t length,
+                            const NodeAddress& oldOrigin, const NodeAddress& newOrigin,
+                            bool apply) {
+  const Offset end = static_cast<Offset>(length);
   const Offset padEnd = end + static_cast<Offset>(kZeroPad);
   MessageWalk walk;
   Offset p = 0;
@@ -70,7 +74,7 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
     for (int skipped = 0; skipped < 4; ++skipped) t = afterNul(bytes, t, padEnd);
     if (end - t < 3) return walk;
     if (qualifies(bytes + p, bytes + t, end - t, oldOrigin)) {
-      setMessageOrigin(bytes + p, newOrigin);
+      if (apply) setMessageOrigin(bytes + p, newOrigin);
       if (walk.changedCount < std::numeric_limits<int>::max()) ++walk.changedCount;
     }
     Offset q = afterNul(bytes, t, padEnd);
@@ -81,6 +85,17 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
     }
     p = q;
   }
+}
+
+}  // namespace
+
+MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
+                               const NodeAddress& newOrigin) {
+  // Checked whole before the first change, so that a malformed area is never
+  // left half rewritten, even in memory.
+  MessageWalk check = walkMessageArea(area->bytes.get(), area->length, oldOrigin, newOrigin, false);
+  if (!check.ok || check.changedCount == 0) return check;
+  return walkMessageArea(area->bytes.get(), area->length, oldOrigin, newOrigin, true);
 }
 
 RewriteResult rewriteMessages(int packet, const NodeAddress& oldOrigin,

@@ -27,10 +27,9 @@ struct MessageWalk {
 };
 
 // Walks the area message by message, bound-checked at every step, and
-// changes qualifying messages in memory (the count stops at INT_MAX, which
-// only an area of tens of gigabytes could pass). When the walk fails the count
-// says how many had been changed before the fault; the caller then writes
-// nothing. Only net and node of the two origins are used.
+// changes the qualifying messages in memory (the count stops at INT_MAX,
+// which only an area of tens of gigabytes could pass). A malformed area is
+// left exactly as it was. Only net and node of the two origins are used.
 MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
                                const NodeAddress& newOrigin);
 

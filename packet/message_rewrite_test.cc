@@ -90,6 +90,7 @@ TEST(MessageRewrite, MalformedAreasFailWithoutAnyChangeBeingUsed) {
   for (const std::string& area : cases) {
     Outcome out = walk(area);
     EXPECT_FALSE(out.ok) << testing::PrintToString(area);
+    EXPECT_EQ(out.bytes, area);
   }
 }
 

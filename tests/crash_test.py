@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""Kills pelorin at random points while it rewrites an outbound, runs it
+again to the end, and checks that every packet is then exactly what one
+clean run makes of it.
+
+    tests/crash_test.py PELORIN [--kills K] [--packets N] [--megabytes M] [--seed S]
+
+Prints how many kill points were tried (runs killed while still working)
+and how many packets were checked; exits 1 on the first damaged packet.
+"""
+import argparse
+import filecmp
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ARGS = ["2:5020/2000", "2:5020/All"]
+
+
+def run_to_end(pelorin, outbound):
+    result = subprocess.run([pelorin, "-o" + outbound] + ARGS, stdout=subprocess.DEVNULL)
+    if result.returncode != 0:
+        sys.exit("pelorin ended with status %d on %s" % (result.returncode, outbound))
+
+
+def same_tree(a, b):
+    names = sorted(os.listdir(a))
+    if names != sorted(os.listdir(b)):
+        return "the packet names differ"
+    for name in names:
+        if not filecmp.cmp(os.path.join(a, name), os.path.join(b, name), shallow=False):
+            return name
+    return None
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("pelorin")
+    parser.add_argument("--kills", type=int, default=200)
+    parser.add_argument("--packets", type=int, default=400)
+    parser.add_argument("--megabytes", type=float, default=40)
+    parser.add_argument("--seed", type=int, default=7)
+    args = parser.parse_args()
+    pelorin = os.path.abspath(args.pelorin)
+    rng = random.Random(args.seed)
+    scratch = tempfile.mkdtemp(prefix="pelorin-crash.")
+    try:
+        original = os.path.join(scratch, "original")
+        subprocess.run([sys.executable, os.path.join(HERE, "..", "tools", "make_outbound.py"),
+                        original, "--packets", str(args.packets), "--megabytes",
+                        str(args.megabytes), "--seed", str(args.seed)], check=True)
+        reference = os.path.join(scratch, "reference")
+        shutil.copytree(original, reference)
+        began = time.monotonic()
+        run_to_end(pelorin, reference)
+        clean_run = time.monotonic() - began
+
+        killed = finished_first = checked = 0
+        work = os.path.join(scratch, "work")
+        while killed < args.kills:
+            shutil.rmtree(work, ignore_errors=True)
+            shutil.copytree(original, work)
+            process = subprocess.Popen([pelorin, "-o" + work] + ARGS, stdout=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0, clean_run * 1.1))
+            if process.poll() is None:
+                process.send_signal(signal.SIGKILL)
+                process.wait()
+                killed += 1
+            else:
+                finished_first += 1
+                if finished_first > 10 * args.kills:
+                    sys.exit("pelorin always finished before the kill; use a larger outbound")
+            run_to_end(pelorin, work)
+            damaged = same_tree(work, reference)
+            if damaged:
+                sys.exit("DAMAGED after a kill: %s differs from one clean run" % damaged)
+            checked += args.packets
+        print("crash test: %d kill points tried (%d runs finished before their kill), "
+              "%d packets checked after the second run, none damaged; a clean run took %.3f s"
+              % (killed, finished_first, checked, clean_run))
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,80 @@
+#!/usr/bin/env python3
+"""Writes a large, realistic outbound for pelorin's benchmark and crash test.
+
+    tools/make_outbound.py DIRECTORY [--packets N] [--megabytes M] [--seed S]
+
+Packets come from 2:5020/100 in the four flavours; half are addressed to
+net 2:5020 (select them with the destination list 2:5020/All), half to net
+2:463. Their sizes follow a log-normal spread, many of a few kilobytes and
+some of several megabytes, scaled so that the whole outbound is about M
+megabytes. Each holds echomail in several areas (most from 2:5020/100, some
+forwarded from other nodes) and now and then a netmail. The same arguments
+always give the same files.
+"""
+import argparse
+import os
+import random
+import struct
+
+FLAVOURS = ["out", "cut", "hut", "dut"]
+AREAS = ["FIDOTEST", "NET.SYSOP", "TECH.MAILERS", "LOCAL.CHAT", "R50.GENERAL"]
+WORDS = ("the of node link mail packet net zone point echo area hub route "
+         "outbound inbound session password nodelist tosser mailer sysop").split()
+
+
+def header(dest):
+    zone, net, node, point = dest
+    h = struct.pack("<HHHHHHHHHH", 100, node, 2026, 11, 7, 21, 14, 5, 0, 2)
+    h += struct.pack("<hh", 5020, net) + bytes([0xFE, 1]) + b"\0" * 8
+    h += struct.pack("<hhhHBBH", 2, zone, 0, 0x0100, 0, 10, 1)
+    h += struct.pack("<hhhh", 2, zone, 0, point) + b"\0\0\0\0"
+    return h
+
+
+def message(rng, serial):
+    area = rng.choice(AREAS)
+    net, node = (5020, 100) if rng.random() < 0.8 else (5020, rng.randrange(1, 999))
+    lines = ["\x01MSGID: 2:%d/%d %08x" % (net, node, serial)]
+    for _ in range(rng.randrange(3, 60)):
+        lines.append(" ".join(rng.choice(WORDS) for _ in range(rng.randrange(4, 14))))
+    if rng.random() < 0.05:
+        text = "\x01INTL 2:5020/1 2:5020/100\r" + "\r".join(lines) + "\r"
+        to = "Sysop"
+    else:
+        lines += ["--- ", " * Origin: Somewhere (2:%d/%d)" % (net, node),
+                  "SEEN-BY: 5020/1 52 100 %d" % node, "\x01PATH: 5020/%d" % node]
+        text = "AREA:%s\r" % area + "\r".join(lines) + "\r"
+        to = "All"
+    fixed = struct.pack("<Hhhhhhh", 2, node, 1, net, 5020, 0x0100, 0)
+    strings = ["07 Nov 26  21:10:03", to, "Sysop %d" % node, "Subject %d" % serial, text]
+    return fixed + b"".join(s.encode("latin-1") + b"\0" for s in strings)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("directory")
+    parser.add_argument("--packets", type=int, default=20000)
+    parser.add_argument("--megabytes", type=float, default=1000)
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+    rng = random.Random(args.seed)
+    pool = [message(rng, serial) for serial in range(400)]
+    weights = [rng.lognormvariate(0, 1.6) for _ in range(args.packets)]
+    scale = args.megabytes * 1024 * 1024 / sum(weights)
+    os.makedirs(args.directory, exist_ok=True)
+    for i, weight in enumerate(weights):
+        listed = i % 2 == 0
+        dest = (2, 5020 if listed else 463, 1 + i % 700, 0 if i % 11 else 1)
+        name = "%04x%04x.%s" % (dest[1], i, FLAVOURS[(i // 2) % 4])
+        target = max(200, int(weight * scale))
+        chunks, size = [], 0
+        while size < target:
+            m = pool[rng.randrange(len(pool))]
+            chunks.append(m)
+            size += len(m)
+        with open(os.path.join(args.directory, name), "wb") as f:
+            f.write(header(dest) + b"".join(chunks) + b"\0\0")
+
+
+if __name__ == "__main__":
+    main()

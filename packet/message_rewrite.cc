@@ -43,13 +43,24 @@ void setMessageOrigin(unsigned char* message, const NodeAddress& newOrigin) {
 
 }  // namespace
 
-MessageArea allocateMessageArea(std::uint64_t length) {
+void resizeMessageArea(MessageArea* area, std::uint64_t length) {
   if (length > std::numeric_limits<std::size_t>::max() - kZeroPad) onAllocationFailure();
+  std::size_t needed = static_cast<std::size_t>(length) + kZeroPad;
+  if (needed > area->capacity) {
+    // The old area goes first, so that the two are never held together.
+    area->bytes.reset();
+    area->capacity = 0;
+    // Left uninitialised: the whole area is read over it at once.
+    area->bytes.reset(new unsigned char[needed]);
+    area->capacity = needed;
+  }
+  area->length = static_cast<std::size_t>(length);
+  std::memset(area->bytes.get() + area->length, 0, kZeroPad);
+}
+
+MessageArea allocateMessageArea(std::uint64_t length) {
   MessageArea area;
-  area.length = static_cast<std::size_t>(length);
-  // Left uninitialised: the whole area is read over it at once.
-  area.bytes.reset(new unsigned char[area.length + kZeroPad]);
-  std::memset(area.bytes.get() + area.length, 0, kZeroPad);
+  resizeMessageArea(&area, length);
   return area;
 }
 
@@ -99,18 +110,19 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
 }
 
 RewriteResult rewriteMessages(int packet, const NodeAddress& oldOrigin,
-                              const NodeAddress& newOrigin, int* changedCount) {
+                              const NodeAddress& newOrigin, MessageArea* area,
+                              int* changedCount) {
   *changedCount = 0;
   std::int64_t length = packetFileLength(packet);
   if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return RewriteResult::Failed;
-  MessageArea area = allocateMessageArea(static_cast<std::uint64_t>(length) - kPacketHeaderSize);
+  resizeMessageArea(area, static_cast<std::uint64_t>(length) - kPacketHeaderSize);
   if (!seekPacketFile(packet, kPacketHeaderSize)) return RewriteResult::Failed;
-  if (!readFully(packet, area.bytes.get(), area.length)) return RewriteResult::Failed;
-  MessageWalk walk = rewriteMessageArea(&area, oldOrigin, newOrigin);
+  if (!readFully(packet, area->bytes.get(), area->length)) return RewriteResult::Failed;
+  MessageWalk walk = rewriteMessageArea(area, oldOrigin, newOrigin);
   if (!walk.ok) return RewriteResult::Failed;
   *changedCount = walk.changedCount;
   if (walk.changedCount == 0) return RewriteResult::Unchanged;
-  if (!writeFullyAt(packet, kPacketHeaderSize, area.bytes.get(), area.length)) {
+  if (!writeFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length)) {
     return RewriteResult::Failed;
   }
   return RewriteResult::Changed;

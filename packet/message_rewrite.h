@@ -11,14 +11,18 @@
 #include "address/node_address.h"
 
 // The message area of one packet in memory, followed by four zero bytes so
-// that a string left unterminated inside the area stops in them.
+// that a string left unterminated inside the area stops in them. One area
+// serves a whole scan: it only grows, so the run holds at most the largest
+// area it has read, and the allocator is not asked again for every packet.
 struct MessageArea {
   std::unique_ptr<unsigned char[]> bytes;
   std::size_t length = 0;
+  std::size_t capacity = 0;  // bytes allocated, the zero pad included
 };
 
-// Gives an area of `length` bytes (contents unset) with its four zero bytes.
-// A failed allocation ends the process with exit status 7.
+// Makes room for an area of `length` bytes (contents unset) with its four
+// zero bytes. A failed allocation ends the process with exit status 7.
+void resizeMessageArea(MessageArea* area, std::uint64_t length);
 MessageArea allocateMessageArea(std::uint64_t length);
 
 struct MessageWalk {
@@ -35,9 +39,10 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
 
 enum class RewriteResult { Unchanged, Changed, Failed };
 
-// Reads the message area of an open packet (everything after the header),
-// walks it, and writes it back at the same place when a message changed.
-// On a malformed or unreadable area nothing is written. changedCount
-// receives the number of messages changed.
+// Reads the message area of an open packet (everything after the header)
+// into `area`, walks it, and writes it back at the same place when a message
+// changed. On a malformed or unreadable area nothing is written.
+// changedCount receives the number of messages changed.
 RewriteResult rewriteMessages(int packet, const NodeAddress& oldOrigin,
-                              const NodeAddress& newOrigin, int* changedCount);
+                              const NodeAddress& newOrigin, MessageArea* area,
+                              int* changedCount);

@@ -16,9 +16,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Uses the type the listing already delivered, and asks the file system only
+// for links (followed) and types the listing left open.
 bool isRegularFileFollowingLinks(const fs::directory_entry& entry) {
   std::error_code error;
-  return fs::is_regular_file(entry.status(error));
+  return entry.is_regular_file(error);
 }
 
 // Closes the packet and turns a failed close into the run's failure.
@@ -39,10 +41,11 @@ int failPacket(int file, const std::string& path) {
 // Message area first, header last: a packet stopped between the two writes
 // still carries its old origin in the header, so the next run finishes it.
 int rewritePacket(int file, const std::string& path, PacketHeader header,
-                  const NodeAddress& newOrigin) {
+                  const NodeAddress& newOrigin, MessageArea* area) {
   NodeAddress oldOrigin = headerOrigin(header);
   int changedCount = 0;
-  if (rewriteMessages(file, oldOrigin, newOrigin, &changedCount) == RewriteResult::Failed) {
+  if (rewriteMessages(file, oldOrigin, newOrigin, area, &changedCount) ==
+      RewriteResult::Failed) {
     return failPacket(file, path);
   }
   setHeaderOrigin(&header, newOrigin);
@@ -74,7 +77,7 @@ std::vector<std::string> listPacketNames(const std::string& outboundDir) {
 }
 
 int processPacket(const std::string& path, const NodeAddress& newOrigin,
-                  const DestinationList& destinations) {
+                  const DestinationList& destinations, MessageArea* area) {
   int file = openPacketFile(path);
   if (file < 0) {
     reportMessage("Error: cannot open %s\n", path.c_str());
@@ -96,14 +99,15 @@ int processPacket(const std::string& path, const NodeAddress& newOrigin,
   }
   reportMessage("%s to " NODE_ADDRESS_FORMAT " from " NODE_ADDRESS_FORMAT "\n", path.c_str(),
                 NODE_ADDRESS_ARGS(destination), NODE_ADDRESS_ARGS(origin));
-  return rewritePacket(file, path, header, newOrigin);
+  return rewritePacket(file, path, header, newOrigin, area);
 }
 
 int scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
                  const DestinationList& destinations) {
+  MessageArea area;
   for (const std::string& name : listPacketNames(outboundDir)) {
     std::string path = outboundDir + pathSeparator() + name;
-    int status = processPacket(path, newOrigin, destinations);
+    int status = processPacket(path, newOrigin, destinations, &area);
     if (status != 0) return status;
   }
   return 0;

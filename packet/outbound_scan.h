@@ -8,6 +8,7 @@
 
 #include "address/destination_list.h"
 #include "address/node_address.h"
+#include "packet/message_rewrite.h"
 
 // True for the names of outbound packets: "*.?ut" whose flavour letter (the
 // first of the extension) is C, D, H or O, in any ASCII letter case.
@@ -18,10 +19,11 @@ bool isPacketName(const std::string& name);
 // A path that is not a readable directory yields no names.
 std::vector<std::string> listPacketNames(const std::string& outboundDir);
 
-// Handles one packet file completely; reports every line about it. Returns 0,
-// or kExitPacketError after reporting the failure.
+// Handles one packet file completely, reading its message area into `area`;
+// reports every line about it. Returns 0, or kExitPacketError after
+// reporting the failure.
 int processPacket(const std::string& path, const NodeAddress& newOrigin,
-                  const DestinationList& destinations);
+                  const DestinationList& destinations, MessageArea* area);
 
 // Handles every packet of the directory in the listing order and stops at
 // the first failure. Returns 0, or kExitPacketError.

@@ -1,14 +1,21 @@
 #!/bin/sh
 # Runs pelorin on a fresh copy of the sample outbound (the repository's own
 # files are never touched): packets to net 2:5020 get the new origin
-# 2:5020/2000, the packet to 2:463/68 is left alone.
+# 2:5020/2000, the packet to 2:463/68 is left alone. Shows the outbound, the
+# run and the status log.
 #   sample/run-sample.sh [path/to/pelorin]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-pelorin=$(cd "$(dirname "${1:-build/pelorin}")" && pwd)/$(basename "${1:-build/pelorin}")
+program=${1:-build/pelorin}
+pelorin=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 work=$(mktemp -d "${TMPDIR:-/tmp}/pelorin-sample.XXXXXX")
 cp -R "$here/outbound" "$work/outbound"
 cd "$work"
+echo "\$ ls outbound        # sizes in bytes"
+for packet in outbound/*; do
+  printf '%8d  %s\n' "$(wc -c < "$packet")" "${packet#outbound/}"
+done
+echo
 echo "\$ pelorin -ooutbound -lpelorin.log 2:5020/2000 2:5020/All"
 status=0
 "$pelorin" -ooutbound -lpelorin.log 2:5020/2000 2:5020/All || status=$?
@@ -16,6 +23,5 @@ echo "(exit status $status)"
 echo
 echo "\$ cat pelorin.log"
 cat pelorin.log
-echo
-echo "The changed copy is in $work"
+echo "The changed copy is in $work" >&2
 exit "$status"

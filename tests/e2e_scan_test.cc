@@ -149,8 +149,21 @@ TEST_F(OutboundScan, EmptyFileCannotBeRead) {
   EXPECT_EQ(readFile("out/a.out"), "");
 }
 
+TEST_F(OutboundScan, PacketHeldByAMailerCannotBeOpened) {
+  if (!windowsTarget()) GTEST_SKIP() << "POSIX locks are advisory; see ReadOnlyPacketCannotBeOpened";
+  writeFile("out/a.out", packet(kOld, kHub, {}));
+  writeFile("out/b.out", packet(kOld, kHub, {}));
+  FileHolder mailer(path("out/a.out"));
+  ASSERT_TRUE(mailer.held());
+  RunOutput out = run({"-oout", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.console, console("Error: cannot open " + packetPath("a.out") + "\n"));
+  EXPECT_EQ(readFile("out/a.out"), packet(kOld, kHub, {}));
+  EXPECT_EQ(readFile("out/b.out"), packet(kOld, kHub, {}));
+}
+
 TEST_F(OutboundScan, ReadOnlyPacketCannotBeOpened) {
-  if (windowsTarget()) GTEST_SKIP() << "the read-only attribute is a POSIX permission under Wine";
+  if (windowsTarget()) GTEST_SKIP() << "Wine run as root opens read-only files for writing";
   writeFile("out/a.out", packet(kOld, kHub, {}));
   chmod(path("out/a.out").c_str(), 0444);
   RunOptions asNobody;

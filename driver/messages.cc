@@ -33,7 +33,7 @@ std::string formatTimeStamp(const std::tm& time) {
   return stamp;
 }
 
-void writeLogLineV(const char* format, std::va_list args) {
+void writeLogLine(const char* format, std::va_list args) {
   if (statusLog == nullptr) return;
   const char* start = skipLeadingLineBreaksAndTabs(format);
   const char* lineFeed = std::strchr(start, '\n');
@@ -47,13 +47,6 @@ void writeLogLineV(const char* format, std::va_list args) {
   std::fflush(statusLog);
 }
 
-void writeLogLine(const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  writeLogLineV(format, args);
-  va_end(args);
-}
-
 void consoleMessage(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
@@ -64,7 +57,7 @@ void consoleMessage(const char* format, ...) {
 void logMessage(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  writeLogLineV(format, args);
+  writeLogLine(format, args);
   va_end(args);
 }
 
@@ -74,7 +67,7 @@ void reportMessage(const char* format, ...) {
   std::va_list logArgs;
   va_copy(logArgs, args);
   writeConsole(format, args);
-  writeLogLineV(format, logArgs);
+  writeLogLine(format, logArgs);
   va_end(logArgs);
   va_end(args);
 }

@@ -20,8 +20,7 @@ void reportMessage(const char* format, ...) PELORIN_PRINTF(1, 2);
 // Writes one log line: two blanks, the time stamp, " PLRN ", then the first
 // line of the format (leading line feeds, carriage returns and tabs skipped)
 // with its arguments, a line end, and a flush. Nothing when no log is open.
-void writeLogLine(const char* format, ...) PELORIN_PRINTF(1, 2);
-void writeLogLineV(const char* format, std::va_list args);
+void writeLogLine(const char* format, std::va_list args) PELORIN_PRINTF(1, 0);
 
 // Opens the log for appending, writes a bare line end and the "Begin" line.
 // Returns false, having written nothing anywhere, when it cannot be opened.

@@ -43,7 +43,7 @@ TEST(StatusLog, LogsOnlyTheFirstLineOfEachMessage) {
   ASSERT_TRUE(openStatusLog(path));
   testing::internal::CaptureStdout();
   reportMessage("\n\r\t%s line\nsecond %d\n", "first", 2);
-  writeLogLine("\n\n");
+  logMessage("\n\n");
   std::string console = testing::internal::GetCapturedStdout();
   closeStatusLog();
   EXPECT_EQ(console, "\n\r\tfirst line\nsecond 2\n");

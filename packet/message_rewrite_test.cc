@@ -9,9 +9,6 @@
 
 namespace {
 
-const NodeAddress kOld{2, 5020, 100, 0};
-const NodeAddress kNew{2, 5020, 999, 0};
-
 struct Outcome {
   bool ok;
   int changed;

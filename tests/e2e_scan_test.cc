@@ -10,10 +10,6 @@
 
 namespace {
 
-const NodeAddress kNew{2, 5020, 999, 0};
-const NodeAddress kOld{2, 5020, 100, 0};
-const NodeAddress kHub{2, 5020, 1, 0};
-
 class OutboundScan : public EndToEnd {
  protected:
   std::string packetPath(const std::string& name) { return joined("out", name); }

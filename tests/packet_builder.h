@@ -7,6 +7,11 @@
 
 #include "address/node_address.h"
 
+// The addresses most tests use: packets from kOld to kHub get kNew.
+inline constexpr NodeAddress kOld{2, 5020, 100, 0};
+inline constexpr NodeAddress kNew{2, 5020, 999, 0};
+inline constexpr NodeAddress kHub{2, 5020, 1, 0};
+
 struct TestMessage {
   std::uint16_t type = 2;
   std::uint16_t origNet = 0;

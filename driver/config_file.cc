@@ -1,10 +1,10 @@
 #include "driver/config_file.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
 #include "driver/ascii.h"
+#include "driver/directory_listing.h"
 #include "driver/messages.h"
 #include "driver/platform.h"
 
@@ -95,19 +95,9 @@ std::string findConfigFile(const std::string& directory) {
   fs::path dir(directory);
   std::error_code error;
   if (fs::exists(dir / kConfigFileName, error)) return (dir / kConfigFileName).string();
-  std::vector<std::string> candidates;
-  fs::directory_iterator it(dir, error);
-  for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-    std::string name = it->path().filename().string();
-    std::error_code statusError;
-    if (asciiEqualIgnoringCase(name, kConfigFileName) &&
-        fs::is_regular_file(it->status(statusError))) {
-      candidates.push_back(name);
-    }
-  }
-  if (candidates.empty()) return std::string();
-  std::sort(candidates.begin(), candidates.end(), asciiNameLess);
-  return (dir / candidates.front()).string();
+  std::vector<std::string> candidates = listRegularFiles(
+      directory, [](const std::string& name) { return asciiEqualIgnoringCase(name, kConfigFileName); });
+  return candidates.empty() ? std::string() : (dir / candidates.front()).string();
 }
 
 void readConfigFile(RunSettings* settings) {

@@ -1,10 +1,7 @@
 #include "packet/outbound_scan.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
-
 #include "driver/ascii.h"
+#include "driver/directory_listing.h"
 #include "driver/messages.h"
 #include "driver/platform.h"
 #include "driver/run.h"
@@ -12,16 +9,7 @@
 #include "packet/packet_file.h"
 #include "packet/packet_format.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-// Uses the type the listing already delivered, and asks the file system only
-// for links (followed) and types the listing left open.
-bool isRegularFileFollowingLinks(const fs::directory_entry& entry) {
-  std::error_code error;
-  return entry.is_regular_file(error);
-}
 
 // Closes the packet and turns a failed close into the run's failure.
 int closePacket(int file, const std::string& path) {
@@ -65,15 +53,7 @@ bool isPacketName(const std::string& name) {
 }
 
 std::vector<std::string> listPacketNames(const std::string& outboundDir) {
-  std::vector<std::string> names;
-  std::error_code error;
-  fs::directory_iterator it(fs::path(outboundDir), error);
-  for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-    std::string name = it->path().filename().string();
-    if (isPacketName(name) && isRegularFileFollowingLinks(*it)) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end(), asciiNameLess);
-  return names;
+  return listRegularFiles(outboundDir, isPacketName);
 }
 
 int processPacket(const std::string& path, const NodeAddress& newOrigin,

@@ -4,6 +4,11 @@
 #include <io.h>
 #include <share.h>
 
+// The C runtime would otherwise expand wildcards in the arguments, and an
+// asterisk in the destination list must reach the program as it was typed.
+extern "C" int _dowildcard;
+int _dowildcard = 0;
+
 char pathSeparator() { return '\\'; }
 
 std::FILE* openStatusLogFile(const std::string& path) {

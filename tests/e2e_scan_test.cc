@@ -123,6 +123,16 @@ TEST_F(OutboundScan, DestinationComesFromTheHeaderWithItsPoint) {
                                  "\nDone.\n"));
 }
 
+TEST_F(OutboundScan, AsteriskReachesTheListUnexpanded) {
+  NodeAddress nodeZero{2, 5020, 0, 0};
+  writeFile("out/a.out", packet(kOld, nodeZero, {}));
+  writeFile("5", "a file an expanded * would name");
+  RunOutput out = run({"-oout", "2:5020/999", "*"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.console,
+            console(fromLine("a.out", nodeZero, kOld) + "Changed Messages: 0\n\nDone.\n"));
+}
+
 TEST_F(OutboundScan, ShortFileStopsTheRunEvenWhenUnlisted) {
   writeFile("out/a.out", packet(kOld, kHub, {}));
   writeFile("out/b.out", std::string(57, '\0'));

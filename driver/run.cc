@@ -24,8 +24,6 @@ void printUsage() {
   consoleMessage("\n<to-adr-list> is as in route.cfg\n\n");
 }
 
-void newHandlerEndingRun() { onAllocationFailure(); }
-
 // The part of the run after the status log is open; a failure leaves the
 // log without its "End" line.
 int workInOutbound(const std::string& outboundDir, int positionalCount,
@@ -75,7 +73,7 @@ bool outboundDirExists(const std::string& outboundDir) {
 
 int runPelorin(int argc, const char* const* argv) {
   printBanner();
-  std::set_new_handler(newHandlerEndingRun);
+  std::set_new_handler(onAllocationFailure);
   RunSettings settings;
   readConfigFile(&settings);
   int first = readSwitches(argc, argv, &settings);

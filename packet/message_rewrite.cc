@@ -109,21 +109,18 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
   return walkMessageArea(area->bytes.get(), area->length, oldOrigin, newOrigin, true);
 }
 
-RewriteResult rewriteMessages(int packet, const NodeAddress& oldOrigin,
-                              const NodeAddress& newOrigin, MessageArea* area,
-                              int* changedCount) {
+bool rewriteMessages(int packet, const NodeAddress& oldOrigin,
+                     const NodeAddress& newOrigin, MessageArea* area,
+                     int* changedCount) {
   *changedCount = 0;
   std::int64_t length = packetFileLength(packet);
-  if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return RewriteResult::Failed;
+  if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return false;
   resizeMessageArea(area, static_cast<std::uint64_t>(length) - kPacketHeaderSize);
-  if (!seekPacketFile(packet, kPacketHeaderSize)) return RewriteResult::Failed;
-  if (!readFully(packet, area->bytes.get(), area->length)) return RewriteResult::Failed;
+  if (!seekPacketFile(packet, kPacketHeaderSize)) return false;
+  if (!readFully(packet, area->bytes.get(), area->length)) return false;
   MessageWalk walk = rewriteMessageArea(area, oldOrigin, newOrigin);
-  if (!walk.ok) return RewriteResult::Failed;
+  if (!walk.ok) return false;
   *changedCount = walk.changedCount;
-  if (walk.changedCount == 0) return RewriteResult::Unchanged;
-  if (!writeFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length)) {
-    return RewriteResult::Failed;
-  }
-  return RewriteResult::Changed;
+  return walk.changedCount == 0 ||
+         writeFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length);
 }

@@ -37,12 +37,11 @@ struct MessageWalk {
 MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
                                const NodeAddress& newOrigin);
 
-enum class RewriteResult { Unchanged, Changed, Failed };
-
 // Reads the message area of an open packet (everything after the header)
 // into `area`, walks it, and writes it back at the same place when a message
-// changed. On a malformed or unreadable area nothing is written.
-// changedCount receives the number of messages changed.
-RewriteResult rewriteMessages(int packet, const NodeAddress& oldOrigin,
-                              const NodeAddress& newOrigin, MessageArea* area,
-                              int* changedCount);
+// changed. Returns false, having written nothing, on a malformed or
+// unreadable area, and false when the write-back fails. changedCount
+// receives the number of messages changed.
+bool rewriteMessages(int packet, const NodeAddress& oldOrigin,
+                     const NodeAddress& newOrigin, MessageArea* area,
+                     int* changedCount);

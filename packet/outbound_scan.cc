@@ -32,8 +32,7 @@ int rewritePacket(int file, const std::string& path, PacketHeader header,
                   const NodeAddress& newOrigin, MessageArea* area) {
   NodeAddress oldOrigin = headerOrigin(header);
   int changedCount = 0;
-  if (rewriteMessages(file, oldOrigin, newOrigin, area, &changedCount) ==
-      RewriteResult::Failed) {
+  if (!rewriteMessages(file, oldOrigin, newOrigin, area, &changedCount)) {
     return failPacket(file, path);
   }
   setHeaderOrigin(&header, newOrigin);

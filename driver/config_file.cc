@@ -1,14 +1,9 @@
 #include "driver/config_file.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "driver/ascii.h"
 #include "driver/directory_listing.h"
 #include "driver/messages.h"
 #include "driver/platform.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -92,12 +87,16 @@ void readConfigStatements(std::FILE* file, RunSettings* settings) {
 }
 
 std::string findConfigFile(const std::string& directory) {
-  fs::path dir(directory);
-  std::error_code error;
-  if (fs::exists(dir / kConfigFileName, error)) return (dir / kConfigFileName).string();
-  std::vector<std::string> candidates = listRegularFiles(
-      directory, [](const std::string& name) { return asciiEqualIgnoringCase(name, kConfigFileName); });
-  return candidates.empty() ? std::string() : (dir / candidates.front()).string();
+  std::string exact = joinPath(directory, kConfigFileName);
+  if (pathExists(exact)) return exact;
+  std::vector<std::string> names;
+  listNames(
+      directory,
+      [](const DirectoryEntry& entry) {
+        return entry.kind != EntryKind::Other && asciiEqualIgnoringCase(entry.name, kConfigFileName);
+      },
+      &names);
+  return names.empty() ? std::string() : joinPath(directory, names.front());
 }
 
 void readConfigFile(RunSettings* settings) {

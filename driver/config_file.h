@@ -23,6 +23,6 @@ void readConfigStatements(std::FILE* file, RunSettings* settings);
 std::vector<std::string> configWords(const std::string& piece);
 
 // The name to open: "Pelorin.Cfg" itself when present, otherwise the first
-// regular file of the directory whose name equals it ignoring ASCII case
-// (a file carried over from a case-insensitive system). Empty when none.
+// file or link of the directory whose name equals it ignoring ASCII case (a
+// file carried over from a case-insensitive system). Empty when none.
 std::string findConfigFile(const std::string& directory);

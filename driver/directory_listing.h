@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-// The names of the regular files in a directory (symbolic links followed)
-// that `wanted` accepts, ascending with ASCII letters folded to upper case
-// and ties broken by the raw bytes. A path that is not a readable directory
-// gives no names; so does an entry whose name the platform cannot express
-// in the program's narrow character set.
-std::vector<std::string> listRegularFiles(const std::string& directory,
-                                          const std::function<bool(const std::string&)>& wanted);
+#include "driver/platform.h"
+
+// The names of the entries of a directory that `wanted` accepts, ascending
+// with ASCII letters folded to upper case and ties broken by the raw bytes.
+// The outcome is the platform listing's: on NotADirectory and Failed,
+// `names` is empty.
+ListingOutcome listNames(const std::string& directory,
+                         const std::function<bool(const DirectoryEntry&)>& wanted,
+                         std::vector<std::string>* names);

@@ -4,10 +4,13 @@
 #include <cstring>
 
 #include "driver/platform.h"
+#include "packet/packet_file.h"
 
 namespace {
 
-std::FILE* statusLog = nullptr;
+FileHandle statusLog = kNoFile;
+std::string statusLogPath;
+bool statusLogFailed = false;
 
 const char* skipLeadingLineBreaksAndTabs(const char* format) {
   while (*format == '\n' || *format == '\r' || *format == '\t') ++format;
@@ -15,10 +18,55 @@ const char* skipLeadingLineBreaksAndTabs(const char* format) {
 }
 
 void writeConsole(const char* format, std::va_list args) {
+  // The console is only a report: a failed write (a closed pipe, a full
+  // disk) loses the text and nothing else.
   std::vfprintf(stdout, format, args);
   // Flushed at once so that a console redirected to a file shows the run's
   // progress and loses nothing if the run is stopped from outside.
   std::fflush(stdout);
+}
+
+std::string formatted(const char* format, std::va_list args) PELORIN_PRINTF(1, 0);
+std::string formatted(const char* format, std::va_list args) {
+  std::va_list measure;
+  va_copy(measure, args);
+  int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::vsnprintf(&text[0], text.size(), format, args);
+  text.pop_back();
+  return text;
+}
+
+std::string withTextLineEnds(const std::string& text) {
+  const std::string lineEnd = textLineEnd();
+  std::string converted;
+  for (char c : text) {
+    if (c == '\n') {
+      converted += lineEnd;
+    } else {
+      converted += c;
+    }
+  }
+  return converted;
+}
+
+// The log is a record; the packets are the job. A log that cannot be
+// written is reported once, the run goes on without it, and its exit status
+// tells the caller.
+void noteLogWriteFailure() {
+  if (statusLogFailed) return;
+  statusLogFailed = true;
+  consoleMessage("\nError writing %s !\n\n", statusLogPath.c_str());
+}
+
+// Each piece goes out in one write of its own, whole lines at a time, so a
+// reader of the log never sees a line cut in two by buffering.
+void appendToLog(const std::string& text) {
+  if (statusLog == kNoFile || statusLogFailed) return;
+  std::string bytes = withTextLineEnds(text);
+  if (!writeFully(statusLog, bytes.data(), bytes.size())) noteLogWriteFailure();
 }
 
 }  // namespace
@@ -34,17 +82,14 @@ std::string formatTimeStamp(const std::tm& time) {
 }
 
 void writeLogLine(const char* format, std::va_list args) {
-  if (statusLog == nullptr) return;
+  if (statusLog == kNoFile || statusLogFailed) return;
   const char* start = skipLeadingLineBreaksAndTabs(format);
   const char* lineFeed = std::strchr(start, '\n');
   std::string firstLine = lineFeed ? std::string(start, lineFeed) : std::string(start);
   std::string stamp = formatTimeStamp(localTime(std::time(nullptr)));
-  std::fprintf(statusLog, "  %s PLRN ", stamp.c_str());
   // The first line of one of the program's own formats, never outside text;
   // the arguments that only the rest of the format would use stay unread.
-  std::vfprintf(statusLog, firstLine.c_str(), args);
-  std::fputc('\n', statusLog);
-  std::fflush(statusLog);
+  appendToLog("  " + stamp + " PLRN " + formatted(firstLine.c_str(), args) + "\n");
 }
 
 void consoleMessage(const char* format, ...) {
@@ -74,8 +119,10 @@ void reportMessage(const char* format, ...) {
 
 bool openStatusLog(const std::string& path) {
   statusLog = openStatusLogFile(path);
-  if (statusLog == nullptr) return false;
-  std::fputc('\n', statusLog);
+  if (statusLog == kNoFile) return false;
+  statusLogPath = path;
+  statusLogFailed = false;
+  appendToLog("\n");
   logMessage("Begin, Pelorin 1.10\n");
   return true;
 }
@@ -86,7 +133,9 @@ void closeStatusLog() {
 }
 
 void abandonStatusLog() {
-  if (statusLog == nullptr) return;
-  std::fclose(statusLog);
-  statusLog = nullptr;
+  if (statusLog == kNoFile) return;
+  if (!closeFile(statusLog)) noteLogWriteFailure();
+  statusLog = kNoFile;
 }
+
+bool statusLogWriteFailed() { return statusLogFailed; }

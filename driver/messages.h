@@ -19,7 +19,8 @@ void reportMessage(const char* format, ...) PELORIN_PRINTF(1, 2);
 
 // Writes one log line: two blanks, the time stamp, " PLRN ", then the first
 // line of the format (leading line feeds, carriage returns and tabs skipped)
-// with its arguments, a line end, and a flush. Nothing when no log is open.
+// with its arguments and a line end, in one write. Nothing when no log is
+// open, or once a write to it has failed.
 void writeLogLine(const char* format, std::va_list args) PELORIN_PRINTF(1, 0);
 
 // Opens the log for appending, writes a bare line end and the "Begin" line.
@@ -29,6 +30,11 @@ bool openStatusLog(const std::string& path);
 void closeStatusLog();
 // Closes the log without the "End" line: the run stopped on a failure.
 void abandonStatusLog();
+
+// True once a write to the open log (or its closing) has failed. The first
+// failure prints "Error writing <log> !" on the console; the log then gets
+// nothing more.
+bool statusLogWriteFailed();
 
 // "%d %b %H:%M:%S" with English month names whatever the locale.
 std::string formatTimeStamp(const std::tm& time);

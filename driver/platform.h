@@ -4,44 +4,106 @@
 // asks which platform it runs on.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
+
+// Makes the process safe to start from any parent: the standard streams are
+// open (on POSIX a closed descriptor 0, 1 or 2 gets /dev/null, so that no
+// file the program opens can take its number and receive console text).
+// Called before anything else.
+void prepareProcess();
 
 // The separator the platform writes between a directory and a name.
 char pathSeparator();
 
-// Opens the status log for appending in text mode, creating it when missing.
-// While it stays open no other process may write to it (POSIX: an exclusive
-// advisory lock taken without waiting; Windows: a deny-write share mode).
-// Returns null when the file cannot be opened or is held by another run.
-std::FILE* openStatusLogFile(const std::string& path);
+// The directory and a name as one path: normally dir, separator, name.
+std::string joinPath(const std::string& dir, const std::string& name);
 
-// Opens an existing file for reading, untranslated; other processes may read
-// it but not write it while it is open. Returns null on any failure.
-std::FILE* openConfigFile(const std::string& path);
+// How many leading characters of the path name a root of the file system
+// ("/"; on Windows "\", "X:\" or the drive's current directory "X:"), 0
+// when it begins with none. A trailing separator inside the root belongs to it.
+std::size_t rootLength(const std::string& path);
 
-// Packets are handled through plain descriptors, without any buffering of
-// the program's own: every read and write goes straight to the file, so
-// there is nothing to flush and a packet is only ever written on purpose.
+// True when anything exists under the path; a dangling link does not.
+bool pathExists(const std::string& path);
+
+// The line end of text files and the console: "\n", or "\r\n" on Windows.
+const char* textLineEnd();
+
+// ---- Directory listing
+
+enum class EntryKind { RegularFile, SymbolicLink, Other };
+
+struct DirectoryEntry {
+  std::string name;
+  EntryKind kind = EntryKind::Other;  // of the entry itself, links not followed
+};
+
+enum class ListingOutcome {
+  Listed,         // every entry delivered (none for an empty directory)
+  NotADirectory,  // the path names something else, or nothing
+  Failed,         // a directory that cannot be listed completely
+};
+
+// The entries of a directory in no particular order, "." and ".." left out.
+// An entry whose name the platform cannot give in the program's narrow
+// character set is left out too.
+ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>* entries);
+
+// ---- Files
+
+// An open file: a descriptor on POSIX, a handle on Windows.
+using FileHandle = std::intptr_t;
+constexpr FileHandle kNoFile = -1;
+
+enum class OpenOutcome {
+  Opened,
+  NotRegularFile,  // a link, FIFO, directory or device: not opened, not waited for
+  Failed,
+};
 
 // Opens an existing packet for reading and writing, untranslated, with full
-// sharing. Never creates a file. Returns -1 on any failure.
-int openPacketFile(const std::string& path);
+// sharing, never creating it, never following a symbolic link in its last
+// component and never waiting (a FIFO put in its place is not a packet).
+OpenOutcome openPacketFile(const std::string& path, FileHandle* file);
 
-// One read or write of at most `size` bytes at the current position: the
-// number of bytes moved (0 at the end of the file), or -1 on failure.
-std::int64_t readPacketBytes(int packet, void* buffer, std::size_t size);
-std::int64_t writePacketBytes(int packet, const void* buffer, std::size_t size);
+// Opens the status log for appending, creating it when missing, without
+// waiting: a FIFO without a reader cannot be opened. While it stays open no
+// other process may write to it (POSIX: an exclusive advisory lock taken
+// without waiting; Windows: a deny-write share mode). Returns kNoFile when it
+// cannot be opened or is held by another run.
+FileHandle openStatusLogFile(const std::string& path);
 
-// Sets the position of an open packet to an absolute 64-bit offset.
-bool seekPacketFile(int packet, std::int64_t offset);
+// Opens an existing regular file for reading, untranslated, without waiting;
+// other processes may read it but not write it while it is open. Returns
+// null on any failure, and for anything but a regular file.
+std::FILE* openConfigFile(const std::string& path);
 
-// The current length of an open packet in bytes, or -1 when it cannot be learned.
-std::int64_t packetFileLength(int packet);
+// One read or write of at most `size` bytes: the number of bytes moved (0 at
+// the end of the file), or -1 on failure. The positioned forms work at an
+// absolute offset; writeFileBytes writes where the file is (at its end for
+// the status log).
+std::int64_t readFileBytesAt(FileHandle file, std::int64_t offset, void* buffer,
+                             std::size_t size);
+std::int64_t writeFileBytesAt(FileHandle file, std::int64_t offset, const void* buffer,
+                              std::size_t size);
+std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t size);
 
-bool closePacketFile(int packet);
+// The current length of an open file in bytes, or -1 when it cannot be learned.
+std::int64_t fileLength(FileHandle file);
+
+bool closeFile(FileHandle file);
+
+// The size of the pages in which the system moves file data. A write that
+// stays inside one page reaches the file whole or not at all when the
+// process is killed during it.
+std::size_t filePageSize();
+
+// ---- Time
 
 // The local broken-down time of a moment.
 std::tm localTime(std::time_t moment);

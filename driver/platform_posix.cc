@@ -1,60 +1,190 @@
 #include "driver/platform.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+int descriptor(FileHandle file) { return static_cast<int>(file); }
+
+void openNullInPlaceOf(int closed) {
+  if (fcntl(closed, F_GETFD) != -1 || errno != EBADF) return;
+  // open() takes the lowest free number, which is the closed one.
+  int opened = open("/dev/null", O_RDWR);
+  if (opened != closed && opened >= 0) close(opened);
+}
+
+// The file was opened without waiting, so that a FIFO could not block the
+// open; from here on reads and writes wait as usual.
+void clearNonBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+bool isRegularFile(int fd) {
+  struct stat status;
+  return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+EntryKind kindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::RegularFile;
+  if (S_ISLNK(mode)) return EntryKind::SymbolicLink;
+  return EntryKind::Other;
+}
+
+EntryKind entryKind(int dirFd, const dirent* entry) {
+  switch (entry->d_type) {
+    case DT_REG: return EntryKind::RegularFile;
+    case DT_LNK: return EntryKind::SymbolicLink;
+    case DT_UNKNOWN: break;
+    default: return EntryKind::Other;
+  }
+  // Some file systems leave the type open in the listing.
+  struct stat status;
+  if (fstatat(dirFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::Other;
+  return kindOf(status.st_mode);
+}
+
+bool isDotOrDotDot(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+}  // namespace
+
+void prepareProcess() {
+  for (int standard = 0; standard <= 2; ++standard) openNullInPlaceOf(standard);
+}
+
 char pathSeparator() { return '/'; }
 
-std::FILE* openStatusLogFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "a");
-  if (file == nullptr) return nullptr;
+std::string joinPath(const std::string& dir, const std::string& name) {
+  return dir + '/' + name;
+}
+
+std::size_t rootLength(const std::string& path) { return path == "/" ? 1 : 0; }
+
+bool pathExists(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0;
+}
+
+const char* textLineEnd() { return "\n"; }
+
+ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>* entries) {
+  entries->clear();
+  // O_NONBLOCK: a FIFO given as the directory must not make the open wait.
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return errno == ENOTDIR || errno == ENOENT ? ListingOutcome::NotADirectory
+                                               : ListingOutcome::Failed;
+  }
+  DIR* listing = fdopendir(fd);
+  if (listing == nullptr) {
+    close(fd);
+    return ListingOutcome::Failed;
+  }
+  ListingOutcome outcome = ListingOutcome::Listed;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(listing);
+    if (entry == nullptr) {
+      if (errno != 0) outcome = ListingOutcome::Failed;
+      break;
+    }
+    if (isDotOrDotDot(entry->d_name)) continue;
+    entries->push_back(DirectoryEntry{entry->d_name, entryKind(fd, entry)});
+  }
+  closedir(listing);
+  return outcome;
+}
+
+OpenOutcome openPacketFile(const std::string& path, FileHandle* file) {
+  *file = kNoFile;
+  int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    // ELOOP: the name is a symbolic link. ENXIO: a socket, or a device
+    // without its hardware. EISDIR: a directory.
+    if (errno == ELOOP || errno == ENXIO || errno == EISDIR) return OpenOutcome::NotRegularFile;
+    return OpenOutcome::Failed;
+  }
+  if (!isRegularFile(fd)) {
+    close(fd);
+    return OpenOutcome::NotRegularFile;
+  }
+  clearNonBlocking(fd);
+  *file = fd;
+  return OpenOutcome::Opened;
+}
+
+FileHandle openStatusLogFile(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                0666);
+  if (fd < 0) return kNoFile;
   // Stands in for the deny-write share mode of Windows: a second run on the
   // same log must fail at once rather than interleave its lines with ours.
-  if (flock(fileno(file), LOCK_EX | LOCK_NB) != 0) {
-    std::fclose(file);
-    return nullptr;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return kNoFile;
   }
-  return file;
+  clearNonBlocking(fd);
+  return fd;
 }
 
 std::FILE* openConfigFile(const std::string& path) {
-  return std::fopen(path.c_str(), "rb");
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  if (!isRegularFile(fd)) {
+    close(fd);
+    return nullptr;
+  }
+  clearNonBlocking(fd);
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
 }
 
-int openPacketFile(const std::string& path) {
-  return open(path.c_str(), O_RDWR | O_CLOEXEC);
-}
-
-std::int64_t readPacketBytes(int packet, void* buffer, std::size_t size) {
+std::int64_t readFileBytesAt(FileHandle file, std::int64_t offset, void* buffer,
+                             std::size_t size) {
   ssize_t got;
   do {
-    got = read(packet, buffer, size);
+    got = pread(descriptor(file), buffer, size, static_cast<off_t>(offset));
   } while (got < 0 && errno == EINTR);
   return got;
 }
 
-std::int64_t writePacketBytes(int packet, const void* buffer, std::size_t size) {
+std::int64_t writeFileBytesAt(FileHandle file, std::int64_t offset, const void* buffer,
+                              std::size_t size) {
   ssize_t put;
   do {
-    put = write(packet, buffer, size);
+    put = pwrite(descriptor(file), buffer, size, static_cast<off_t>(offset));
   } while (put < 0 && errno == EINTR);
   return put;
 }
 
-bool seekPacketFile(int packet, std::int64_t offset) {
-  return lseek(packet, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t size) {
+  ssize_t put;
+  do {
+    put = write(descriptor(file), buffer, size);
+  } while (put < 0 && errno == EINTR);
+  return put;
 }
 
-std::int64_t packetFileLength(int packet) {
+std::int64_t fileLength(FileHandle file) {
   struct stat status;
-  if (fstat(packet, &status) != 0) return -1;
+  if (fstat(descriptor(file), &status) != 0) return -1;
   return static_cast<std::int64_t>(status.st_size);
 }
 
-bool closePacketFile(int packet) { return close(packet) == 0; }
+bool closeFile(FileHandle file) { return close(descriptor(file)) == 0; }
+
+std::size_t filePageSize() {
+  long size = sysconf(_SC_PAGESIZE);
+  return size > 0 ? static_cast<std::size_t>(size) : 4096;
+}
 
 std::tm localTime(std::time_t moment) {
   std::tm broken{};

@@ -1,6 +1,13 @@
+// One rule for names: every narrow string the program holds (arguments,
+// names from the listing, paths in messages) is in the ANSI code page, as the
+// C runtime hands over the arguments. This file turns a path into UTF-16 with
+// MultiByteToWideChar(CP_ACP) right before each system call, turns listed
+// names back with WideCharToMultiByte(CP_ACP), and calls only the wide
+// functions of Win32 and the C runtime.
 #include "driver/platform.h"
 
-#include <fcntl.h>
+#include <windows.h>
+
 #include <io.h>
 #include <share.h>
 
@@ -9,40 +16,184 @@
 extern "C" int _dowildcard;
 int _dowildcard = 0;
 
+namespace {
+
+// The most one ReadFile or WriteFile call is asked to move.
+constexpr std::size_t kLargestTransfer = 1u << 30;
+
+std::wstring widePath(const std::string& path) {
+  if (path.empty()) return std::wstring();
+  int size = static_cast<int>(path.size());
+  int length = MultiByteToWideChar(CP_ACP, 0, path.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.data(), size, &wide[0], length);
+  return wide;
+}
+
+// False when the name has a character the ANSI code page cannot hold: such
+// a name could not be opened again under its narrow form.
+bool narrowName(const wchar_t* name, std::string* narrow) {
+  BOOL lossy = FALSE;
+  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr,
+                                   &lossy);
+  if (length <= 0 || lossy) return false;
+  narrow->assign(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, &(*narrow)[0], length, nullptr,
+                      nullptr);
+  narrow->pop_back();  // the terminating NUL
+  return true;
+}
+
+HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+FileHandle fileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
+
+DWORD transferSize(std::size_t size) {
+  return static_cast<DWORD>(size < kLargestTransfer ? size : kLargestTransfer);
+}
+
+OVERLAPPED at(std::int64_t offset) {
+  OVERLAPPED position{};
+  position.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+  position.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  return position;
+}
+
+// Reparse points (symbolic links, junctions and their kind) are passed over
+// like links on POSIX: they could lead out of the outbound.
+EntryKind kindOf(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::SymbolicLink;
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) return EntryKind::Other;
+  return EntryKind::RegularFile;
+}
+
+bool isDirectory(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(widePath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool isDotOrDotDot(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+bool isPlainDiskFile(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information;
+  return GetFileType(handle) == FILE_TYPE_DISK &&
+         GetFileInformationByHandle(handle, &information) &&
+         kindOf(information.dwFileAttributes) == EntryKind::RegularFile;
+}
+
+}  // namespace
+
+void prepareProcess() {
+  // Files are opened as handles, never as C runtime descriptors, so a
+  // missing standard stream cannot lend its number to one of them.
+}
+
 char pathSeparator() { return '\\'; }
 
-std::FILE* openStatusLogFile(const std::string& path) {
-  return _fsopen(path.c_str(), "a", _SH_DENYWR);
+std::string joinPath(const std::string& dir, const std::string& name) {
+  return dir + '\\' + name;
+}
+
+std::size_t rootLength(const std::string& path) { return path == "\\" ? 1 : 0; }
+
+bool pathExists(const std::string& path) {
+  return GetFileAttributesW(widePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+const char* textLineEnd() { return "\r\n"; }
+
+ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>* entries) {
+  entries->clear();
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(widePath(joinPath(dir, "*")).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    if (!isDirectory(dir)) return ListingOutcome::NotADirectory;
+    // Only a drive's empty root has not even "." and "..".
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? ListingOutcome::Listed
+                                                  : ListingOutcome::Failed;
+  }
+  do {
+    std::string name;
+    if (!isDotOrDotDot(found.cFileName) && narrowName(found.cFileName, &name)) {
+      entries->push_back(DirectoryEntry{name, kindOf(found.dwFileAttributes)});
+    }
+  } while (FindNextFileW(search, &found));
+  bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(search);
+  return complete ? ListingOutcome::Listed : ListingOutcome::Failed;
+}
+
+OpenOutcome openPacketFile(const std::string& path, FileHandle* file) {
+  *file = kNoFile;
+  HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return isDirectory(path) ? OpenOutcome::NotRegularFile : OpenOutcome::Failed;
+  }
+  if (!isPlainDiskFile(handle)) {
+    CloseHandle(handle);
+    return OpenOutcome::NotRegularFile;
+  }
+  *file = fileOf(handle);
+  return OpenOutcome::Opened;
+}
+
+FileHandle openStatusLogFile(const std::string& path) {
+  // Appending only: every write goes to the end of the file.
+  HANDLE handle = CreateFileW(widePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : fileOf(handle);
 }
 
 std::FILE* openConfigFile(const std::string& path) {
-  return _fsopen(path.c_str(), "rb", _SH_DENYWR);
+  std::FILE* file = _wfsopen(widePath(path).c_str(), L"rb", _SH_DENYWR);
+  if (file == nullptr) return nullptr;
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (!isPlainDiskFile(handle)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
 }
 
-namespace {
-// The C runtime moves at most this much in one call.
-constexpr std::size_t kLargestTransfer = 1u << 30;
-}  // namespace
-
-int openPacketFile(const std::string& path) {
-  return _sopen(path.c_str(), _O_RDWR | _O_BINARY | _O_NOINHERIT, _SH_DENYNO);
+std::int64_t readFileBytesAt(FileHandle file, std::int64_t offset, void* buffer,
+                             std::size_t size) {
+  OVERLAPPED position = at(offset);
+  DWORD got = 0;
+  if (ReadFile(handleOf(file), buffer, transferSize(size), &got, &position)) return got;
+  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
 }
 
-std::int64_t readPacketBytes(int packet, void* buffer, std::size_t size) {
-  return _read(packet, buffer, static_cast<unsigned>(size < kLargestTransfer ? size : kLargestTransfer));
+std::int64_t writeFileBytesAt(FileHandle file, std::int64_t offset, const void* buffer,
+                              std::size_t size) {
+  OVERLAPPED position = at(offset);
+  DWORD put = 0;
+  if (!WriteFile(handleOf(file), buffer, transferSize(size), &put, &position)) return -1;
+  return put;
 }
 
-std::int64_t writePacketBytes(int packet, const void* buffer, std::size_t size) {
-  return _write(packet, buffer, static_cast<unsigned>(size < kLargestTransfer ? size : kLargestTransfer));
+std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t size) {
+  DWORD put = 0;
+  if (!WriteFile(handleOf(file), buffer, transferSize(size), &put, nullptr)) return -1;
+  return put;
 }
 
-bool seekPacketFile(int packet, std::int64_t offset) {
-  return _lseeki64(packet, offset, SEEK_SET) == offset;
+std::int64_t fileLength(FileHandle file) {
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(handleOf(file), &length)) return -1;
+  return length.QuadPart;
 }
 
-std::int64_t packetFileLength(int packet) { return _filelengthi64(packet); }
+bool closeFile(FileHandle file) { return CloseHandle(handleOf(file)) != 0; }
 
-bool closePacketFile(int packet) { return _close(packet) == 0; }
+std::size_t filePageSize() {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  return system.dwPageSize;
+}
 
 std::tm localTime(std::time_t moment) {
   std::tm broken{};

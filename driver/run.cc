@@ -1,9 +1,7 @@
 #include "driver/run.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <new>
-#include <system_error>
 
 #include "address/destination_list.h"
 #include "address/node_address.h"
@@ -65,13 +63,13 @@ int readSwitches(int argc, const char* const* argv, RunSettings* settings) {
 
 bool outboundDirExists(const std::string& outboundDir) {
   std::string path = outboundDir;
-  // The root directory keeps its one separator: it is the whole name.
-  if (path.size() > 1 && path.back() == pathSeparator()) path.pop_back();
-  std::error_code error;
-  return !path.empty() && std::filesystem::exists(std::filesystem::path(path), error);
+  // A root keeps its separator: it is part of the name.
+  if (path.size() > rootLength(path) && path.back() == pathSeparator()) path.pop_back();
+  return !path.empty() && pathExists(path);
 }
 
 int runPelorin(int argc, const char* const* argv) {
+  prepareProcess();
   printBanner();
   std::set_new_handler(onAllocationFailure);
   RunSettings settings;
@@ -97,5 +95,7 @@ int runPelorin(int argc, const char* const* argv) {
   } else {
     abandonStatusLog();
   }
+  // The packets were handled, but the record of it is incomplete.
+  if (status == kExitNormal && statusLogWriteFailed()) return kExitStatusLog;
   return status;
 }

@@ -9,7 +9,7 @@
 constexpr int kExitNormal = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitPacketError = 2;
-constexpr int kExitStatusLog = 4;
+constexpr int kExitStatusLog = 4;  // cannot be opened, or a write to it failed
 constexpr int kExitOutOfMemory = 7;
 
 // Runs the whole program on its command line (argv[0] is the program's own
@@ -21,7 +21,8 @@ int runPelorin(int argc, const char* const* argv);
 int readSwitches(int argc, const char* const* argv, RunSettings* settings);
 
 // True when anything exists under the path, after one trailing path
-// separator is dropped; a dangling link does not exist.
+// separator that is not part of a root is dropped; a dangling link does
+// not exist.
 bool outboundDirExists(const std::string& outboundDir);
 
 // Ends the process at once with exit status 7 and no message: the reaction

@@ -109,15 +109,14 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
   return walkMessageArea(area->bytes.get(), area->length, oldOrigin, newOrigin, true);
 }
 
-bool rewriteMessages(int packet, const NodeAddress& oldOrigin,
+bool rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
                      const NodeAddress& newOrigin, MessageArea* area,
                      int* changedCount) {
   *changedCount = 0;
-  std::int64_t length = packetFileLength(packet);
+  std::int64_t length = fileLength(packet);
   if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return false;
   resizeMessageArea(area, static_cast<std::uint64_t>(length) - kPacketHeaderSize);
-  if (!seekPacketFile(packet, kPacketHeaderSize)) return false;
-  if (!readFully(packet, area->bytes.get(), area->length)) return false;
+  if (!readFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length)) return false;
   MessageWalk walk = rewriteMessageArea(area, oldOrigin, newOrigin);
   if (!walk.ok) return false;
   *changedCount = walk.changedCount;

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "address/node_address.h"
+#include "driver/platform.h"
 
 // The message area of one packet in memory, followed by four zero bytes so
 // that a string left unterminated inside the area stops in them. One area
@@ -42,6 +43,6 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
 // changed. Returns false, having written nothing, on a malformed or
 // unreadable area, and false when the write-back fails. changedCount
 // receives the number of messages changed.
-bool rewriteMessages(int packet, const NodeAddress& oldOrigin,
+bool rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
                      const NodeAddress& newOrigin, MessageArea* area,
                      int* changedCount);

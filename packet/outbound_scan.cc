@@ -12,23 +12,23 @@
 namespace {
 
 // Closes the packet and turns a failed close into the run's failure.
-int closePacket(int file, const std::string& path) {
-  if (!closePacketFile(file)) {
+int closePacket(FileHandle file, const std::string& path) {
+  if (!closeFile(file)) {
     reportMessage("Error: cannot close %s\n", path.c_str());
     return kExitPacketError;
   }
   return 0;
 }
 
-int failPacket(int file, const std::string& path) {
+int failPacket(FileHandle file, const std::string& path) {
   reportMessage("Error in %s\n", path.c_str());
-  closePacketFile(file);
+  closeFile(file);
   return kExitPacketError;
 }
 
 // Message area first, header last: a packet stopped between the two writes
 // still carries its old origin in the header, so the next run finishes it.
-int rewritePacket(int file, const std::string& path, PacketHeader header,
+int rewritePacket(FileHandle file, const std::string& path, PacketHeader header,
                   const NodeAddress& newOrigin, MessageArea* area) {
   NodeAddress oldOrigin = headerOrigin(header);
   int changedCount = 0;
@@ -51,21 +51,32 @@ bool isPacketName(const std::string& name) {
   return flavour == 'C' || flavour == 'D' || flavour == 'H' || flavour == 'O';
 }
 
-std::vector<std::string> listPacketNames(const std::string& outboundDir) {
-  return listRegularFiles(outboundDir, isPacketName);
+ListingOutcome listPacketNames(const std::string& outboundDir, std::vector<std::string>* names) {
+  return listNames(
+      outboundDir,
+      [](const DirectoryEntry& entry) {
+        // A link named like a packet could lead to any file of the system.
+        return entry.kind == EntryKind::RegularFile && isPacketName(entry.name);
+      },
+      names);
 }
 
 int processPacket(const std::string& path, const NodeAddress& newOrigin,
                   const DestinationList& destinations, MessageArea* area) {
-  int file = openPacketFile(path);
-  if (file < 0) {
-    reportMessage("Error: cannot open %s\n", path.c_str());
-    return kExitPacketError;
+  FileHandle file = kNoFile;
+  switch (openPacketFile(path, &file)) {
+    case OpenOutcome::Opened: break;
+    // Swapped for a link, a FIFO or a directory since the listing: passed
+    // over as the listing passes such entries over.
+    case OpenOutcome::NotRegularFile: return 0;
+    case OpenOutcome::Failed:
+      reportMessage("Error: cannot open %s\n", path.c_str());
+      return kExitPacketError;
   }
   PacketHeader header;
-  if (!readFully(file, header.bytes, kPacketHeaderSize)) {
+  if (!readFullyAt(file, 0, header.bytes, kPacketHeaderSize)) {
     reportMessage("Error: cannot read %s\n", path.c_str());
-    closePacketFile(file);
+    closeFile(file);
     return kExitPacketError;
   }
   NodeAddress destination = headerDestination(header);
@@ -83,9 +94,14 @@ int processPacket(const std::string& path, const NodeAddress& newOrigin,
 
 int scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
                  const DestinationList& destinations) {
+  std::vector<std::string> names;
+  if (listPacketNames(outboundDir, &names) == ListingOutcome::Failed) {
+    reportMessage("Error: cannot read %s\n", outboundDir.c_str());
+    return kExitPacketError;
+  }
   MessageArea area;
-  for (const std::string& name : listPacketNames(outboundDir)) {
-    std::string path = outboundDir + pathSeparator() + name;
+  for (const std::string& name : names) {
+    std::string path = joinPath(outboundDir, name);
     int status = processPacket(path, newOrigin, destinations, &area);
     if (status != 0) return status;
   }

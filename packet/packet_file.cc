@@ -1,26 +1,39 @@
 #include "packet/packet_file.h"
 
-#include "driver/platform.h"
+namespace {
 
-bool readFully(int packet, void* buffer, std::size_t size) {
-  unsigned char* at = static_cast<unsigned char*>(buffer);
-  while (size > 0) {
-    std::int64_t got = readPacketBytes(packet, at, size);
-    if (got <= 0) return false;
-    at += got;
-    size -= static_cast<std::size_t>(got);
+// Calls transfer(done, left) until size bytes have moved; a call that moves
+// nothing or fails ends it with false.
+template <typename Transfer>
+bool transferAll(std::size_t size, Transfer transfer) {
+  std::size_t done = 0;
+  while (done < size) {
+    std::int64_t moved = transfer(done, size - done);
+    if (moved <= 0) return false;
+    done += static_cast<std::size_t>(moved);
   }
   return true;
 }
 
-bool writeFullyAt(int packet, std::int64_t offset, const void* buffer, std::size_t size) {
-  if (!seekPacketFile(packet, offset)) return false;
-  const unsigned char* at = static_cast<const unsigned char*>(buffer);
-  while (size > 0) {
-    std::int64_t put = writePacketBytes(packet, at, size);
-    if (put <= 0) return false;
-    at += put;
-    size -= static_cast<std::size_t>(put);
-  }
-  return true;
+}  // namespace
+
+bool readFullyAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t size) {
+  unsigned char* bytes = static_cast<unsigned char*>(buffer);
+  return transferAll(size, [&](std::size_t done, std::size_t left) {
+    return readFileBytesAt(file, offset + static_cast<std::int64_t>(done), bytes + done, left);
+  });
+}
+
+bool writeFullyAt(FileHandle file, std::int64_t offset, const void* buffer, std::size_t size) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+  return transferAll(size, [&](std::size_t done, std::size_t left) {
+    return writeFileBytesAt(file, offset + static_cast<std::int64_t>(done), bytes + done, left);
+  });
+}
+
+bool writeFully(FileHandle file, const void* buffer, std::size_t size) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+  return transferAll(size, [&](std::size_t done, std::size_t left) {
+    return writeFileBytes(file, bytes + done, left);
+  });
 }

@@ -1,12 +1,16 @@
-// Whole-buffer reads and writes on an open packet.
+// Whole-buffer reads and writes on an open file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// Reads exactly size bytes; false when fewer arrive.
-bool readFully(int packet, void* buffer, std::size_t size);
+#include "driver/platform.h"
 
-// Writes size bytes at an absolute offset, carrying on after short writes
-// while they make progress; false when positioning fails or a write stalls.
-bool writeFullyAt(int packet, std::int64_t offset, const void* buffer, std::size_t size);
+// Reads exactly size bytes from an absolute offset; false when fewer arrive.
+bool readFullyAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t size);
+
+// Writes size bytes at an absolute offset, or where the file is, carrying on
+// after short writes while they make progress; false when a write fails or
+// stalls.
+bool writeFullyAt(FileHandle file, std::int64_t offset, const void* buffer, std::size_t size);
+bool writeFully(FileHandle file, const void* buffer, std::size_t size);

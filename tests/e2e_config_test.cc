@@ -1,4 +1,8 @@
 // The configuration file, read from the current directory before the switches.
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "e2e_support.h"
 #include "packet_builder.h"
 
@@ -56,8 +60,13 @@ TEST_F(ConfigurationFile, NameInAnotherLetterCaseIsFound) {
             text(std::string(kBanner) + "Dir exact not found.\n"));
 }
 
-TEST_F(ConfigurationFile, DirectoryOfThatNameIsIgnored) {
+TEST_F(ConfigurationFile, AnythingButARegularFileIsReadAsNoStatements) {
   makeDirectory("Pelorin.Cfg");
+  EXPECT_EQ(run({"2:5020/999", "World"}).console, text(std::string(kBanner) + kUsage));
+  if (windowsTarget()) return;  // FIFOs are a POSIX matter
+  std::filesystem::remove(path("Pelorin.Cfg"));
+  // Opening a FIFO for reading would wait for a writer.
+  ASSERT_EQ(mkfifo(path("Pelorin.Cfg").c_str(), 0600), 0);
   RunOutput out = run({"2:5020/999", "World"});
   EXPECT_EQ(out.status, 1);
   EXPECT_EQ(out.console, text(std::string(kBanner) + kUsage));

@@ -31,28 +31,31 @@ class MachineFaults : public EndToEnd {
     }
     return withHeaderOrigin(packet(kOld, kHub, changed), kNew);
   }
-  RunOutput runWithFault(const std::string& fault) {
+  RunOutput runWithFault(const std::string& fault, std::vector<std::string> switches = {}) {
     RunOptions options;
     options.program = PELORIN_FAULTY_EXE;
     options.environment = {"PELORIN_FAULT=" + fault};
-    return run({"-oout", "2:5020/999", "World"}, options);
+    switches.insert(switches.end(), {"-oout", "2:5020/999", "World"});
+    return run(switches, options);
   }
   std::string console(const std::string& body) {
     return text(std::string(kBanner) + "Working in \"out\", From: 2:5020/999.0\n" + body);
   }
-  std::string fromLine() { return "out/a.out to 2:5020/1.0 from 2:5020/100.0\n"; }
+  std::string fromLine(const std::string& name = "a.out") {
+    return "out/" + name + " to 2:5020/1.0 from 2:5020/100.0\n";
+  }
 };
 
 TEST_F(MachineFaults, FailingHeaderReadCannotBeRead) {
   writeFile("out/a.out", original());
-  RunOutput out = runWithFault("read:1");
+  RunOutput out = runWithFault("headerRead:1");
   EXPECT_EQ(out.status, 2);
   EXPECT_EQ(out.console, console("Error: cannot read out/a.out\n"));
   EXPECT_EQ(readFile("out/a.out"), original());
 }
 
 TEST_F(MachineFaults, ShortOrFailingAreaReadLeavesThePacketUntouched) {
-  for (const char* fault : {"read:2", "read:2:short", "lseek:1"}) {
+  for (const char* fault : {"areaRead:1", "areaRead:1:short"}) {
     writeFile("out/a.out", original());
     RunOutput out = runWithFault(fault);
     EXPECT_EQ(out.status, 2) << fault;
@@ -63,14 +66,14 @@ TEST_F(MachineFaults, ShortOrFailingAreaReadLeavesThePacketUntouched) {
 
 TEST_F(MachineFaults, FailingAreaWriteLeavesThePacketUntouched) {
   writeFile("out/a.out", original());
-  RunOutput out = runWithFault("write:1");
+  RunOutput out = runWithFault("areaWrite:1");
   EXPECT_EQ(out.status, 2);
   EXPECT_EQ(out.console, console(fromLine() + "Error in out/a.out\n"));
   EXPECT_EQ(readFile("out/a.out"), original());
 }
 
 TEST_F(MachineFaults, WriteStoppedHalfWayIsCompletedByTheNextRun) {
-  for (const char* fault : {"write:1:short", "write:2", "lseek:2"}) {
+  for (const char* fault : {"areaWrite:1:short", "headerWrite:1"}) {
     writeFile("out/a.out", original());
     RunOutput out = runWithFault(fault);
     EXPECT_EQ(out.status, 2) << fault;
@@ -87,7 +90,7 @@ TEST_F(MachineFaults, TornHeaderWriteKeepsEveryByteOldOrNew) {
   // The file system stops half way through the header: the area is complete,
   // and each header byte is either what it was or what it was to become.
   writeFile("out/a.out", original());
-  RunOutput out = runWithFault("write:2:short");
+  RunOutput out = runWithFault("headerWrite:1:short");
   EXPECT_EQ(out.status, 2);
   EXPECT_EQ(out.console, console(fromLine() + "Error in out/a.out\n"));
   std::string torn = readFile("out/a.out");
@@ -98,11 +101,52 @@ TEST_F(MachineFaults, TornHeaderWriteKeepsEveryByteOldOrNew) {
 
 TEST_F(MachineFaults, FailingCloseIsReportedAfterTheWork) {
   writeFile("out/a.out", original());
-  RunOutput out = runWithFault("close:1");
+  RunOutput out = runWithFault("packetClose:1");
   EXPECT_EQ(out.status, 2);
   EXPECT_EQ(out.console,
             console(fromLine() + "Changed Messages: 2\nError: cannot close out/a.out\n"));
   EXPECT_EQ(readFile("out/a.out"), finished());
+}
+
+TEST_F(MachineFaults, PacketSwappedAfterTheListingIsPassedOver) {
+  // The link would lead to victim.out, beside the outbound.
+  for (const char* swap : {"packetOpen:1:fifo", "packetOpen:1:link"}) {
+    std::filesystem::remove(path("out/a.out"));
+    writeFile("out/a.out", original());
+    writeFile("out/b.out", original());
+    writeFile("victim.out", original());
+    RunOutput out = runWithFault(swap);
+    EXPECT_EQ(out.status, 0) << swap;
+    EXPECT_EQ(out.console, console(fromLine("b.out") + "Changed Messages: 2\n\nDone.\n")) << swap;
+    EXPECT_EQ(readFile("victim.out"), original()) << swap;
+    EXPECT_EQ(readFile("out/b.out"), finished()) << swap;
+  }
+}
+
+TEST_F(MachineFaults, ListingThatFailsPartWayIsAnError) {
+  for (const char* fault : {"listing:1", "listing:3"}) {
+    writeFile("out/a.out", original());
+    writeFile("out/b.out", original());
+    RunOutput out = runWithFault(fault);
+    EXPECT_EQ(out.status, 2) << fault;
+    EXPECT_EQ(out.console, console("Error: cannot read out\n")) << fault;
+    EXPECT_EQ(readFile("out/a.out"), original()) << fault;
+  }
+}
+
+TEST_F(MachineFaults, LogWriteFailingPartWayIsReportedOnceAndTheWorkGoesOn) {
+  writeFile("out/a.out", original());
+  writeFile("out/b.out", original());
+  // Writes to the log: the bare line end, "Begin", then "Working in".
+  RunOutput out = runWithFault("logWrite:3", {"-lrun.log"});
+  EXPECT_EQ(out.status, 4);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + "Working in \"out\", From: 2:5020/999.0\n" +
+                              "\nError writing run.log !\n\n" + fromLine("a.out") +
+                              "Changed Messages: 2\n" + fromLine("b.out") +
+                              "Changed Messages: 2\n\nDone.\n"));
+  EXPECT_EQ(logWithoutTimes("run.log"), "\n  <time> PLRN Begin, Pelorin 1.10\n");
+  EXPECT_EQ(readFile("out/a.out"), finished());
+  EXPECT_EQ(readFile("out/b.out"), finished());
 }
 
 TEST_F(MachineFaults, FailedAllocationEndsTheRunSilentlyWithStatusSeven) {
@@ -129,7 +173,7 @@ TEST_F(MachineFaults, SecondRunOnABusyLogStopsWithoutWritingIt) {
   writeFile("out/a.out", original());
   RunOptions slow;
   slow.program = PELORIN_FAULTY_EXE;
-  slow.environment = {"PELORIN_FAULT=read:1:pause"};
+  slow.environment = {"PELORIN_FAULT=headerRead:1:pause"};
   Started first = start({"-oout", "-lrun.log", "2:5020/999", "World"}, slow);
   for (int waited = 0; waited < 500 && readFile("run.log").find("Working") == std::string::npos;
        ++waited) {

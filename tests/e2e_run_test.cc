@@ -1,5 +1,7 @@
 // The run from start to end: switches, usage, the outbound test, the status
 // log and the exit statuses.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -113,6 +115,61 @@ TEST_F(RunSequence, UnopenableLogEndsTheRunWithStatusFour) {
   RunOutput missingDir = run({"-oout", "-lno/such.log", "2:5020/999", "World"});
   EXPECT_EQ(missingDir.status, 4);
   EXPECT_EQ(missingDir.console, text(std::string(kBanner) + "\nError opening no/such.log !\n\n"));
+}
+
+TEST_F(RunSequence, LogFifoWithoutAReaderCannotBeOpened) {
+  if (windowsTarget()) GTEST_SKIP() << "FIFOs are a POSIX matter";
+  makeDirectory("out");
+  ASSERT_EQ(mkfifo(path("run.log").c_str(), 0600), 0);
+  RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "World"});
+  EXPECT_EQ(out.status, 4);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + "\nError opening run.log !\n\n"));
+}
+
+TEST_F(RunSequence, LogThatCannotBeWrittenIsReportedOnceAndTheWorkGoesOn) {
+  if (windowsTarget()) GTEST_SKIP() << "no /dev/full on Windows";
+  struct Case {
+    std::string packetBytes;
+    std::string afterFromLine;
+    int status;
+  };
+  const Case cases[] = {
+      {packet(kOld, kHub, {}), "Changed Messages: 0\n\nDone.\n", 4},
+      // A failing packet still gives its own status.
+      {packetHeader(kOld, kHub), "Error in out/a.out\n", 2},
+  };
+  for (const Case& c : cases) {
+    writeFile("out/a.out", c.packetBytes);
+    RunOutput out = run({"-oout", "-l/dev/full", "2:5020/999", "World"});
+    EXPECT_EQ(out.status, c.status);
+    EXPECT_EQ(out.console, std::string(kBanner) + "\nError writing /dev/full !\n\n" +
+                               workingIn("out", "2:5020/999.0") +
+                               "out/a.out to 2:5020/1.0 from 2:5020/100.0\n" + c.afterFromLine);
+  }
+  EXPECT_EQ(readFile("out/a.out"), packetHeader(kOld, kHub));
+}
+
+TEST_F(RunSequence, ClosedStandardStreamsLendTheirNumbersToNoFile) {
+  if (windowsTarget()) GTEST_SKIP() << "descriptors are a POSIX matter; Windows files are handles";
+  TestMessage message = echomail("A", 5020, 100, "x");
+  TestMessage changed = message;
+  changed.origNode = 999;
+  const std::vector<int> closings[] = {{1}, {0, 1, 2}};
+  for (const std::vector<int>& closed : closings) {
+    std::remove(path("run.log").c_str());
+    writeFile("out/a.out", packet(kOld, kHub, {message}));
+    RunOptions options;
+    options.closedDescriptors = closed;
+    RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "World"}, options);
+    EXPECT_EQ(out.status, 0);
+    EXPECT_EQ(readFile("out/a.out"), withHeaderOrigin(packet(kOld, kHub, {changed}), kNew));
+    EXPECT_EQ(logWithoutTimes("run.log"),
+              "\n  <time> PLRN Begin, Pelorin 1.10\n"
+              "  <time> PLRN " + workingIn("out", "2:5020/999.0") +
+              "  <time> PLRN out/a.out to 2:5020/1.0 from 2:5020/100.0\n"
+              "  <time> PLRN Changed Messages: 1\n"
+              "  <time> PLRN End, Pelorin 1.10\n");
+  }
 }
 
 TEST_F(RunSequence, LogHeldByAnotherRunEndsTheRunWithStatusFour) {

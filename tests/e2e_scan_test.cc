@@ -74,18 +74,44 @@ TEST_F(OutboundScan, FlavoursInAnyCaseAreHandledInNameOrder) {
 
 TEST_F(OutboundScan, EntriesThatAreNotRegularFilesArePassedOver) {
   makeDirectory("out/dir.out");
-  // Opening a FIFO would wait for a writer; it must never be opened.
+  std::filesystem::create_symlink("nowhere", path("out/dangling.out"));
+  writeFile("elsewhere.pkt", packet(kOld, kHub, {}));
+  // Wine shows a POSIX FIFO or link as what it leads to, so these two are
+  // for the POSIX build only. Opening a FIFO would wait for a writer; a link
+  // named like a packet could make a run rewrite any file.
   if (!windowsTarget()) {
     ASSERT_EQ(mkfifo(path("out/fifo.out").c_str(), 0600), 0);
+    std::filesystem::create_symlink("../elsewhere.pkt", path("out/linked.hut"));
   }
-  std::filesystem::create_symlink("nowhere", path("out/dangling.out"));
-  writeFile("real.pkt", packet(kOld, kHub, {}));
-  std::filesystem::create_symlink("../real.pkt", path("out/linked.hut"));
-  RunOutput out = run({"-oout", "2:5020/999", "World"});
+  writeFile("out/real.out", packet(kOld, kHub, {}));
+  // The outbound itself may be reached through a link.
+  std::filesystem::create_directory_symlink("out", path("link"));
+  RunOutput out = run({"-olink", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 0);
   EXPECT_EQ(out.console,
-            console(fromLine("linked.hut", kHub, kOld) + "Changed Messages: 0\n\nDone.\n"));
-  EXPECT_EQ(readFile("real.pkt"), rewritten(kHub, {}));
+            text(std::string(kBanner) + "Working in \"link\", From: 2:5020/999.0\n" +
+                 joined("link", "real.out") + " to 2:5020/1.0 from 2:5020/100.0\n" +
+                 "Changed Messages: 0\n\nDone.\n"));
+  EXPECT_EQ(readFile("elsewhere.pkt"), packet(kOld, kHub, {}));
+  EXPECT_EQ(readFile("out/real.out"), rewritten(kHub, {}));
+}
+
+TEST_F(OutboundScan, OutboundThatCannotBeListedIsAnError) {
+  if (windowsTarget()) GTEST_SKIP() << "Wine runs as root, which may list any directory";
+  writeFile("out/a.out", packet(kOld, kHub, {}));
+  // Searchable and writable, but not readable, for everyone but root.
+  chmod(path("out").c_str(), 0333);
+  RunOptions asNobody;
+  asNobody.unprivileged = true;
+  RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "World"}, asNobody);
+  chmod(path("out").c_str(), 0755);
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.console, console("Error: cannot read out\n"));
+  EXPECT_EQ(logWithoutTimes("run.log"),
+            "\n  <time> PLRN Begin, Pelorin 1.10\n"
+            "  <time> PLRN Working in \"out\", From: 2:5020/999.0\n"
+            "  <time> PLRN Error: cannot read out\n");
+  EXPECT_EQ(readFile("out/a.out"), packet(kOld, kHub, {}));
 }
 
 TEST_F(OutboundScan, UnlistedAndAlreadyChangedPacketsAreNeverWritten) {

@@ -52,6 +52,7 @@ std::string readWhole(const std::string& path) {
   dup2(inFd, 0);
   dup2(outFd, 1);
   dup2(errFd, 2);
+  for (int closed : options.closedDescriptors) close(closed);
   const unsigned kNobody = 65534;
   if (options.unprivileged && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
     _exit(126);
@@ -59,6 +60,8 @@ std::string readWhole(const std::string& path) {
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
+  // A pending alarm survives exec.
+  alarm(kRunTimeLimitSeconds);
   execvp(argv[0], argv.data());
   _exit(127);
 }

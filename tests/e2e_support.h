@@ -26,7 +26,12 @@ struct RunOptions {
   std::vector<std::string> environment;  // NAME=value, added to the program's
   bool unprivileged = false;             // as user nobody when the tests run as root
   unsigned long long memoryLimit = 0;    // address-space limit in bytes, 0: none
+  std::vector<int> closedDescriptors;    // standard descriptors the program starts without
 };
+
+// Every run is killed after this many seconds, so a run that hangs fails
+// its test instead of stopping the suite.
+constexpr unsigned kRunTimeLimitSeconds = 60;
 
 // A program started in the background.
 struct Started {

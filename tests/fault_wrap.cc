@@ -1,39 +1,70 @@
-// Link-time fault hooks for the pelorin_faulty test program. The packet
-// calls read, write, lseek and close of the platform layer are wrapped
-// (ld --wrap), and PELORIN_FAULT names one call to spoil:
+// Link-time fault hooks for the pelorin_faulty test program. The system
+// calls of the POSIX platform layer are wrapped (ld --wrap), and
+// PELORIN_FAULT names one fault point and what to do at its n-th call:
 //
-//   PELORIN_FAULT=<call>:<n>[:<how>]    e.g. write:2, read:2:short, read:1:pause
+//   PELORIN_FAULT=<point>:<n>[:<how>]     e.g. areaWrite:1, headerRead:1:pause
 //
-// The n-th such call on a file descriptor above 2 then fails with EIO
-// ("fail", the default), moves only half of its bytes and lets every later
-// call of its kind fail ("short"), or first waits two seconds ("pause").
+// A point is named by what the call does, not by its place in the order of
+// calls, so a change in that order cannot silently retarget a fault:
+//
+//   headerRead   a read of a packet at offset 0
+//   areaRead     a read of a packet's message area
+//   headerWrite  a write to a packet at offset 0
+//   areaWrite    a write to a packet's message area
+//   packetWrite  any write to a packet, header or area
+//   packetClose  the close of a packet
+//   packetOpen   the open of a packet (only with the swap ways below)
+//   logWrite     a write to the status log
+//   listing      reading the next entry of the outbound directory
+//
+// and the ways to spoil it:
+//
+//   fail         the call fails with EIO (the default)
+//   short        the call moves half of its bytes; every later call at the
+//                point fails
+//   pause        the call waits two seconds first
+//   kill         the process is killed (SIGKILL) before the call
+//   cut<k>       a write is made up to the k-th page boundary inside it, then
+//                the process is killed; a write with fewer boundaries is made
+//                whole
+//   fifo, link   before the open, the packet is replaced by a FIFO, or by a
+//                symbolic link to "../victim.out" beside the outbound
+#include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 
 extern "C" {
-ssize_t __real_read(int fd, void* buffer, size_t size);
+int __real_open(const char* path, int flags, ...);
+ssize_t __real_pread(int fd, void* buffer, size_t size, off_t offset);
+ssize_t __real_pwrite(int fd, const void* buffer, size_t size, off_t offset);
 ssize_t __real_write(int fd, const void* buffer, size_t size);
-off_t __real_lseek(int fd, off_t offset, int whence);
 int __real_close(int fd);
+struct dirent* __real_readdir(DIR* listing);
 }
 
 namespace {
 
-enum class Spoil { None, Fail, Short, Pause };
+constexpr off_t kHeaderSize = 58;
 
 struct Fault {
-  std::string call;
+  std::string point;
   long when = 0;
   std::string how = "fail";
-  bool parsed = false;
+  long calls = 0;
+  bool spoiled = false;
 };
 
-const Fault& fault() {
+Fault& fault() {
   static Fault configured = [] {
     Fault f;
     const char* text = std::getenv("PELORIN_FAULT");
@@ -41,71 +72,141 @@ const Fault& fault() {
     std::string setting = text;
     std::size_t first = setting.find(':');
     if (first == std::string::npos) return f;
-    f.call = setting.substr(0, first);
     std::size_t second = setting.find(':', first + 1);
+    f.point = setting.substr(0, first);
     f.when = std::atol(setting.substr(first + 1, second - first - 1).c_str());
     if (second != std::string::npos) f.how = setting.substr(second + 1);
-    f.parsed = true;
     return f;
   }();
   return configured;
 }
 
-// Counts the calls of one kind and says what to do with this one.
-Spoil spoilFor(const char* call, int fd, long* count, bool* spoiledBefore) {
-  const Fault& f = fault();
-  if (!f.parsed || fd <= 2 || f.call != call) return Spoil::None;
-  ++*count;
-  if (*spoiledBefore && f.how == "short") return Spoil::Fail;
-  if (*count != f.when) return Spoil::None;
-  *spoiledBefore = true;
-  if (f.how == "short") return Spoil::Short;
-  if (f.how == "pause") return Spoil::Pause;
-  return Spoil::Fail;
+std::set<int>& packets() {
+  static std::set<int> open;
+  return open;
 }
 
-long reads = 0, writes = 0, seeks = 0, closes = 0;
-bool readSpoiled = false, writeSpoiled = false, seekSpoiled = false, closeSpoiled = false;
+int outboundListing = -1;
+
+enum class Spoil { None, This, AfterShort };
+
+// Spoil::This for the n-th call at the configured point; after a "short"
+// one, Spoil::AfterShort for every later call there.
+Spoil spoilFor(std::initializer_list<const char*> points) {
+  Fault& f = fault();
+  bool here = false;
+  for (const char* point : points) here = here || f.point == point;
+  if (!here) return Spoil::None;
+  if (f.spoiled && f.how == "short") return Spoil::AfterShort;
+  if (++f.calls != f.when) return Spoil::None;
+  f.spoiled = true;
+  return Spoil::This;
+}
+
+[[noreturn]] void killed() {
+  raise(SIGKILL);
+  _exit(137);
+}
+
+// The offset of the k-th page boundary strictly inside [offset, offset + size), or -1.
+off_t pageBoundaryInside(off_t offset, size_t size, long k) {
+  const off_t page = sysconf(_SC_PAGESIZE);
+  off_t boundary = (offset / page + k) * page;
+  return boundary < offset + static_cast<off_t>(size) ? boundary : -1;
+}
+
+template <typename Transfer>
+ssize_t spoiledTransfer(Spoil spoil, size_t size, Transfer transfer) {
+  const std::string& how = fault().how;
+  if (how == "short" && spoil == Spoil::This) return transfer(size / 2);
+  if (how == "pause") {
+    sleep(2);
+    return transfer(size);
+  }
+  if (how == "kill") killed();
+  errno = EIO;
+  return -1;
+}
+
+const char* writePoint(off_t offset) { return offset < kHeaderSize ? "headerWrite" : "areaWrite"; }
+
+void swapEntry(const char* path) {
+  unlink(path);
+  if (fault().how == "fifo") {
+    mkfifo(path, 0600);
+  } else {
+    if (symlink("../victim.out", path) != 0) _exit(126);
+  }
+}
 
 }  // namespace
 
 extern "C" {
 
-ssize_t __wrap_read(int fd, void* buffer, size_t size) {
-  switch (spoilFor("read", fd, &reads, &readSpoiled)) {
-    case Spoil::Fail: errno = EIO; return -1;
-    case Spoil::Short: return __real_read(fd, buffer, size / 2);
-    case Spoil::Pause: sleep(2); break;
-    case Spoil::None: break;
+int __wrap_open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & O_CREAT) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
   }
-  return __real_read(fd, buffer, size);
+  bool packet = (flags & O_ACCMODE) == O_RDWR;
+  if (packet && spoilFor({"packetOpen"}) != Spoil::None) swapEntry(path);
+  int fd = __real_open(path, flags, mode);
+  if (fd >= 0 && packet) packets().insert(fd);
+  if (fd >= 0 && (flags & O_DIRECTORY) && std::strcmp(path, ".") != 0) outboundListing = fd;
+  return fd;
+}
+
+ssize_t __wrap_pread(int fd, void* buffer, size_t size, off_t offset) {
+  Spoil spoil = packets().count(fd) ? spoilFor({offset == 0 ? "headerRead" : "areaRead"})
+                                     : Spoil::None;
+  if (spoil != Spoil::None) {
+    return spoiledTransfer(spoil, size, [=](size_t n) { return __real_pread(fd, buffer, n, offset); });
+  }
+  return __real_pread(fd, buffer, size, offset);
+}
+
+ssize_t __wrap_pwrite(int fd, const void* buffer, size_t size, off_t offset) {
+  Spoil spoil = packets().count(fd) ? spoilFor({writePoint(offset), "packetWrite"}) : Spoil::None;
+  if (spoil != Spoil::None) {
+    const std::string& how = fault().how;
+    if (how.compare(0, 3, "cut") == 0) {
+      off_t boundary = pageBoundaryInside(offset, size, std::atol(how.c_str() + 3));
+      if (boundary < 0) return __real_pwrite(fd, buffer, size, offset);
+      __real_pwrite(fd, buffer, static_cast<size_t>(boundary - offset), offset);
+      killed();
+    }
+    return spoiledTransfer(spoil, size, [=](size_t n) { return __real_pwrite(fd, buffer, n, offset); });
+  }
+  return __real_pwrite(fd, buffer, size, offset);
 }
 
 ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
-  switch (spoilFor("write", fd, &writes, &writeSpoiled)) {
-    case Spoil::Fail: errno = EIO; return -1;
-    case Spoil::Short: return __real_write(fd, buffer, size / 2);
-    case Spoil::Pause: sleep(2); break;
-    case Spoil::None: break;
+  Spoil spoil = fd > 2 ? spoilFor({"logWrite"}) : Spoil::None;
+  if (spoil != Spoil::None) {
+    return spoiledTransfer(spoil, size, [=](size_t n) { return __real_write(fd, buffer, n); });
   }
   return __real_write(fd, buffer, size);
 }
 
-off_t __wrap_lseek(int fd, off_t offset, int whence) {
-  if (spoilFor("lseek", fd, &seeks, &seekSpoiled) == Spoil::Fail) {
-    errno = EIO;
-    return -1;
-  }
-  return __real_lseek(fd, offset, whence);
-}
-
 int __wrap_close(int fd) {
-  if (spoilFor("close", fd, &closes, &closeSpoiled) == Spoil::Fail) {
+  bool packet = packets().erase(fd) > 0;
+  if (packet && spoilFor({"packetClose"}) != Spoil::None) {
     __real_close(fd);
     errno = EIO;
     return -1;
   }
   return __real_close(fd);
+}
+
+struct dirent* __wrap_readdir(DIR* listing) {
+  if (dirfd(listing) == outboundListing && spoilFor({"listing"}) != Spoil::None) {
+    errno = EIO;
+    return nullptr;
+  }
+  return __real_readdir(listing);
 }
 
 }  // extern "C"

@@ -67,10 +67,10 @@ MessageArea allocateMessageArea(std::uint64_t length) {
 namespace {
 
 // One pass over the area: counts the qualifying messages and, when `apply`
-// is set, gives them the new origin.
+// is given, gives them the new origin and tells it.
 MessageWalk walkMessageArea(unsigned char* bytes, std::size_t length,
                             const NodeAddress& oldOrigin, const NodeAddress& newOrigin,
-                            bool apply) {
+                            const ChangedMessage* apply) {
   const Offset end = static_cast<Offset>(length);
   const Offset padEnd = end + static_cast<Offset>(kZeroPad);
   MessageWalk walk;
@@ -85,7 +85,10 @@ MessageWalk walkMessageArea(unsigned char* bytes, std::size_t length,
     for (int skipped = 0; skipped < 4; ++skipped) t = afterNul(bytes, t, padEnd);
     if (end - t < 3) return walk;
     if (qualifies(bytes + p, bytes + t, end - t, oldOrigin)) {
-      if (apply) setMessageOrigin(bytes + p, newOrigin);
+      if (apply != nullptr) {
+        setMessageOrigin(bytes + p, newOrigin);
+        if (*apply) (*apply)(static_cast<std::size_t>(p));
+      }
       if (walk.changedCount < std::numeric_limits<int>::max()) ++walk.changedCount;
     }
     Offset q = afterNul(bytes, t, padEnd);
@@ -101,12 +104,47 @@ MessageWalk walkMessageArea(unsigned char* bytes, std::size_t length,
 }  // namespace
 
 MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
-                               const NodeAddress& newOrigin) {
-  // Checked whole before the first change, so that a malformed area is never
-  // left half rewritten, even in memory.
-  MessageWalk check = walkMessageArea(area->bytes.get(), area->length, oldOrigin, newOrigin, false);
+                               const NodeAddress& newOrigin, const ChangedMessage& onChanged) {
+  MessageWalk check =
+      walkMessageArea(area->bytes.get(), area->length, oldOrigin, newOrigin, nullptr);
   if (!check.ok || check.changedCount == 0) return check;
-  return walkMessageArea(area->bytes.get(), area->length, oldOrigin, newOrigin, true);
+  return walkMessageArea(area->bytes.get(), area->length, oldOrigin, newOrigin, &onChanged);
+}
+
+namespace {
+
+std::int64_t pageOf(const PageWrites& writes, std::int64_t offset) {
+  return offset / writes.pageSize;
+}
+
+void writePending(PageWrites* writes) {
+  if (writes->begin != writes->end && !writes->failed &&
+      !writes->write(writes->begin, writes->end)) {
+    writes->failed = true;
+  }
+  writes->begin = writes->end;
+}
+
+}  // namespace
+
+void addChangedMessage(PageWrites* writes, std::int64_t messageAt) {
+  const std::int64_t begin = messageAt + static_cast<std::int64_t>(message_offset::kOrigNode);
+  const std::int64_t end = messageAt + static_cast<std::int64_t>(message_offset::kOrigNet) + 2;
+  const bool straddles = pageOf(*writes, begin) != pageOf(*writes, end - 1);
+  const bool pending = writes->begin != writes->end;
+  if (pending && !straddles && pageOf(*writes, writes->begin) == pageOf(*writes, begin)) {
+    writes->end = end;
+    return;
+  }
+  writePending(writes);
+  writes->begin = begin;
+  writes->end = end;
+  if (straddles) writePending(writes);
+}
+
+bool finishPageWrites(PageWrites* writes) {
+  writePending(writes);
+  return !writes->failed;
 }
 
 bool rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
@@ -117,9 +155,20 @@ bool rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
   if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return false;
   resizeMessageArea(area, static_cast<std::uint64_t>(length) - kPacketHeaderSize);
   if (!readFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length)) return false;
-  MessageWalk walk = rewriteMessageArea(area, oldOrigin, newOrigin);
+  const std::int64_t areaAt = kPacketHeaderSize;
+  const unsigned char* bytes = area->bytes.get();
+  // Only the pages that hold changed messages are written, and only from
+  // the first changed byte of each to its last; see PageWrites for why.
+  PageWrites writes;
+  writes.pageSize = static_cast<std::int64_t>(filePageSize());
+  writes.write = [&](std::int64_t begin, std::int64_t end) {
+    return writeFullyAt(packet, begin, bytes + (begin - areaAt),
+                        static_cast<std::size_t>(end - begin));
+  };
+  MessageWalk walk = rewriteMessageArea(area, oldOrigin, newOrigin, [&](std::size_t messageStart) {
+    addChangedMessage(&writes, areaAt + static_cast<std::int64_t>(messageStart));
+  });
   if (!walk.ok) return false;
   *changedCount = walk.changedCount;
-  return walk.changedCount == 0 ||
-         writeFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length);
+  return finishPageWrites(&writes);
 }

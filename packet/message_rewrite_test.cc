@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "packet_builder.h"
 
@@ -105,6 +107,53 @@ TEST(MessageRewrite, StringsAreDelimitedOnlyByTheirNul) {
   Outcome out = walk(packedMessage(m) + packedMessage(n) + std::string(2, '\0'));
   EXPECT_TRUE(out.ok);
   EXPECT_EQ(out.changed, 2);
+}
+
+struct Range {
+  std::int64_t begin, end;
+  bool operator==(const Range& other) const { return begin == other.begin && end == other.end; }
+};
+
+void PrintTo(const Range& range, std::ostream* out) {
+  *out << "[" << range.begin << ", " << range.end << ")";
+}
+
+std::vector<Range> plannedWrites(std::int64_t pageSize, const std::vector<std::int64_t>& messages,
+                                 int failingWrite = 0) {
+  std::vector<Range> written;
+  PageWrites writes;
+  writes.pageSize = pageSize;
+  writes.write = [&](std::int64_t begin, std::int64_t end) {
+    written.push_back({begin, end});
+    return static_cast<int>(written.size()) != failingWrite;
+  };
+  for (std::int64_t at : messages) addChangedMessage(&writes, at);
+  EXPECT_EQ(finishPageWrites(&writes), failingWrite == 0);
+  return written;
+}
+
+TEST(PageWrites, GathersEachPageAndWritesAStraddlingMessageAlone) {
+  // Pages of 32 bytes; messages at 1, at 32 - j and at 40, for each j such
+  // that the boundary falls after byte +j - 1 of the middle message. Its
+  // origin fields are bytes +2 to +7.
+  const std::vector<Range> expected[] = {
+      {{3, 9}, {33, 48}},            // j = 1: fields in the second page, with 40's
+      {{3, 9}, {32, 48}},            // j = 2
+      {{3, 9}, {31, 37}, {42, 48}},  // j = 3 to 7: straddling, alone
+      {{3, 9}, {30, 36}, {42, 48}},
+      {{3, 9}, {29, 35}, {42, 48}},
+      {{3, 9}, {28, 34}, {42, 48}},
+      {{3, 9}, {27, 33}, {42, 48}},
+      {{3, 32}, {42, 48}},           // j = 8: fields in the first page, with 1's
+  };
+  for (int j = 1; j <= 8; ++j) {
+    EXPECT_EQ(plannedWrites(32, {1, 32 - j, 40}), expected[j - 1]) << "j = " << j;
+  }
+  EXPECT_TRUE(plannedWrites(32, {}).empty());
+}
+
+TEST(PageWrites, NothingIsWrittenAfterAFailedWrite) {
+  EXPECT_EQ(plannedWrites(32, {1, 40, 80}, 1), (std::vector<Range>{{3, 9}}));
 }
 
 TEST(MessageRewrite, SecondWalkWithTheSameOriginsChangesNothing) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "e2e_support.h"
 #include "packet_builder.h"
@@ -147,6 +148,70 @@ TEST_F(MachineFaults, LogWriteFailingPartWayIsReportedOnceAndTheWorkGoesOn) {
   EXPECT_EQ(logWithoutTimes("run.log"), "\n  <time> PLRN Begin, Pelorin 1.10\n");
   EXPECT_EQ(readFile("out/a.out"), finished());
   EXPECT_EQ(readFile("out/b.out"), finished());
+}
+
+// A netmail message of exactly `size` bytes, at least kShortestFiller.
+std::string filler(std::size_t size) {
+  TestMessage m = netmail(5020, 100, "");
+  m.text.clear();
+  const std::size_t shortest = packedMessage(m).size();
+  m.text = std::string(size - shortest, 'x');
+  return packedMessage(m);
+}
+constexpr std::size_t kShortestFiller = 64;
+
+// A packet whose messages put their origin fields across page boundaries
+// at every offset: for each j from 1 to 8, one changed and one unchanged
+// message begin j bytes before a boundary, with netmail between them.
+std::string straddlingPacket(std::size_t page, NodeAddress destination) {
+  std::string bytes = packetHeader(kOld, destination);
+  int serial = 0;
+  for (std::size_t j = 1; j <= 8; ++j) {
+    for (std::uint16_t node : {100, 55}) {
+      std::size_t start = ((bytes.size() + kShortestFiller) / page + 1) * page - j;
+      bytes += filler(start - bytes.size());
+      TestMessage m = echomail("A", 5020, node, "message " + std::to_string(++serial));
+      if (serial % 4 == 1) m.text.replace(0, 5, "area:");
+      bytes += packedMessage(m);
+    }
+  }
+  return bytes + std::string(2, '\0');
+}
+
+TEST_F(MachineFaults, KillAtAnyWriteOrPageBoundaryLeavesEveryMessageWhole) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::map<std::string, std::string> original = {
+      {"out/a.out", straddlingPacket(page, kHub)},
+      {"out/b.hut", straddlingPacket(page, {2, 5020, 2, 0})}};
+  auto restore = [&] {
+    for (const auto& [name, bytes] : original) writeFile(name, bytes);
+  };
+  // A move within the net changes the node only; across nets, both words.
+  for (const char* newOrigin : {"2:5020/999", "2:463/999"}) {
+    const std::vector<std::string> arguments = {"-oout", newOrigin, "World"};
+    restore();
+    ASSERT_EQ(run(arguments).status, 0);
+    const auto clean = files();
+    int killed = 0;
+    // Kill before the n-th packet write (k = 0), or at its k-th page boundary.
+    for (int n = 1;; ++n) {
+      int k = 0;
+      for (;; ++k) {
+        restore();
+        RunOptions faulty;
+        faulty.program = PELORIN_FAULTY_EXE;
+        faulty.environment = {"PELORIN_FAULT=packetWrite:" + std::to_string(n) +
+                              (k == 0 ? ":kill" : ":cut" + std::to_string(k))};
+        if (run(arguments, faulty).status != -1) break;  // no such write or boundary
+        ++killed;
+        EXPECT_EQ(run(arguments).status, 0);
+        EXPECT_EQ(files(), clean) << newOrigin << ", killed at write " << n << ", boundary " << k;
+      }
+      if (k == 0) break;
+    }
+    // Each changed message has a page of its own: 8 writes and the header's per packet.
+    EXPECT_EQ(killed, 18) << newOrigin;
+  }
 }
 
 TEST_F(MachineFaults, FailedAllocationEndsTheRunSilentlyWithStatusSeven) {

@@ -25,8 +25,8 @@
 //   pause        the call waits two seconds first
 //   kill         the process is killed (SIGKILL) before the call
 //   cut<k>       a write is made up to the k-th page boundary inside it, then
-//                the process is killed; a write with fewer boundaries is made
-//                whole
+//                the process is killed; a write with fewer boundaries, or of
+//                8 bytes or less, is made whole
 //   fifo, link   before the open, the packet is replaced by a FIFO, or by a
 //                symbolic link to "../victim.out" beside the outbound
 #include <dirent.h>
@@ -174,7 +174,7 @@ ssize_t __wrap_pwrite(int fd, const void* buffer, size_t size, off_t offset) {
     const std::string& how = fault().how;
     if (how.compare(0, 3, "cut") == 0) {
       off_t boundary = pageBoundaryInside(offset, size, std::atol(how.c_str() + 3));
-      if (boundary < 0) return __real_pwrite(fd, buffer, size, offset);
+      if (boundary < 0 || size <= 8) return __real_pwrite(fd, buffer, size, offset);
       __real_pwrite(fd, buffer, static_cast<size_t>(boundary - offset), offset);
       killed();
     }

@@ -13,8 +13,9 @@
 
 // Makes the process safe to start from any parent: the standard streams are
 // open (on POSIX a closed descriptor 0, 1 or 2 gets /dev/null, so that no
-// file the program opens can take its number and receive console text).
-// Called before anything else.
+// file the program opens can take its number and receive console text), and
+// a write to a pipe or FIFO whose reader has gone fails instead of killing
+// the process. Called before anything else.
 void prepareProcess();
 
 // The separator the platform writes between a directory and a name.

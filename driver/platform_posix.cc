@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,6 +58,9 @@ bool isDotOrDotDot(const char* name) {
 
 void prepareProcess() {
   for (int standard = 0; standard <= 2; ++standard) openNullInPlaceOf(standard);
+  // A reader that goes away (`| head`, a pager quit early) must not kill the
+  // run half way through the outbound: the write fails with EPIPE instead.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 char pathSeparator() { return '/'; }

@@ -1,6 +1,8 @@
 // The run from start to end: switches, usage, the outbound test, the status
 // log and the exit statuses.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -170,6 +172,55 @@ TEST_F(RunSequence, ClosedStandardStreamsLendTheirNumbersToNoFile) {
               "  <time> PLRN Changed Messages: 1\n"
               "  <time> PLRN End, Pelorin 1.10\n");
   }
+}
+
+// The run has more to report than a pipe of one page holds, so it is still
+// writing when its reader goes.
+class ReaderGoingAway : public RunSequence {
+ protected:
+  void SetUp() override {
+    RunSequence::SetUp();
+    if (windowsTarget()) GTEST_SKIP() << "pipes without a reader are a POSIX matter";
+    for (int i = 0; i < 200; ++i) writeFile("out/p" + std::to_string(1000 + i) + ".out", kOriginal);
+  }
+  // Makes the pipe hold one page, then takes a few bytes and goes.
+  static void readABitAndGo(int reader) {
+    fcntl(reader, F_SETPIPE_SZ, 4096);
+    char bytes[16];
+    for (int tries = 0; tries < 1000 && read(reader, bytes, sizeof bytes) <= 0; ++tries) {
+      usleep(10000);
+    }
+    close(reader);
+  }
+  void expectEveryPacketChanged() {
+    for (int i = 0; i < 200; ++i) {
+      ASSERT_EQ(readFile("out/p" + std::to_string(1000 + i) + ".out"),
+                withHeaderOrigin(kOriginal, kNew));
+    }
+  }
+  const std::string kOriginal = packet(kOld, kHub, {});
+};
+
+TEST_F(ReaderGoingAway, ConsoleReaderGoneLosesTheReportOnly) {
+  RunOptions piped;
+  piped.consoleToPipe = true;
+  Started started = start({"-oout", "2:5020/999", "World"}, piped);
+  readABitAndGo(started.console);
+  EXPECT_EQ(finish(started).status, 0);
+  expectEveryPacketChanged();
+}
+
+TEST_F(ReaderGoingAway, LogReaderGoneIsAFailedLogWrite) {
+  ASSERT_EQ(mkfifo(path("run.log").c_str(), 0600), 0);
+  // Opened before the run, so that the run finds a reader.
+  int reader = open(path("run.log").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  Started started = start({"-oout", "-lrun.log", "2:5020/999", "World"});
+  readABitAndGo(reader);
+  RunOutput out = finish(started);
+  EXPECT_EQ(out.status, 4);
+  EXPECT_NE(out.console.find("\nError writing run.log !\n\n"), std::string::npos);
+  expectEveryPacketChanged();
 }
 
 TEST_F(RunSequence, LogHeldByAnotherRunEndsTheRunWithStatusFour) {

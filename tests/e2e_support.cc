@@ -35,7 +35,7 @@ std::string readWhole(const std::string& path) {
 
 [[noreturn]] void runChild(const std::string& work, const std::string& out,
                            const std::string& err, std::vector<std::string> command,
-                           const RunOptions& options = {}) {
+                           const RunOptions& options = {}, int consolePipe = -1) {
   for (const std::string& setting : options.environment) {
     std::size_t equals = setting.find('=');
     setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
@@ -52,6 +52,7 @@ std::string readWhole(const std::string& path) {
   dup2(inFd, 0);
   dup2(outFd, 1);
   dup2(errFd, 2);
+  if (consolePipe >= 0) dup2(consolePipe, 1);
   for (int closed : options.closedDescriptors) close(closed);
   const unsigned kNobody = 65534;
   if (options.unprivileged && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
@@ -104,8 +105,15 @@ Started EndToEnd::start(const std::vector<std::string>& arguments, const RunOpti
   Started started;
   started.out = root_ + "/stdout." + std::to_string(++runs);
   started.err = root_ + "/stderr." + std::to_string(runs);
+  int pipeEnds[2] = {-1, -1};
+  if (options.consoleToPipe && pipe2(pipeEnds, O_CLOEXEC) != 0) return started;
   started.pid = fork();
-  if (started.pid == 0) runChild(work_, started.out, started.err, words, options);
+  if (started.pid == 0) {
+    if (pipeEnds[0] >= 0) close(pipeEnds[0]);
+    runChild(work_, started.out, started.err, words, options, pipeEnds[1]);
+  }
+  if (pipeEnds[1] >= 0) close(pipeEnds[1]);
+  started.console = pipeEnds[0];
   return started;
 }
 

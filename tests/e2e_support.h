@@ -27,6 +27,7 @@ struct RunOptions {
   bool unprivileged = false;             // as user nobody when the tests run as root
   unsigned long long memoryLimit = 0;    // address-space limit in bytes, 0: none
   std::vector<int> closedDescriptors;    // standard descriptors the program starts without
+  bool consoleToPipe = false;            // standard output into Started::console
 };
 
 // Every run is killed after this many seconds, so a run that hangs fails
@@ -36,6 +37,7 @@ constexpr unsigned kRunTimeLimitSeconds = 60;
 // A program started in the background.
 struct Started {
   int pid = -1;
+  int console = -1;  // the reading end, with RunOptions::consoleToPipe
   std::string out;
   std::string err;
 };

@@ -1,6 +1,6 @@
 #include "address/destination_list.h"
 
-#include "driver/ascii.h"
+#include "base/ascii.h"
 
 namespace {
 
@@ -105,8 +105,7 @@ bool entryMatches(const DestinationEntry& entry, const NodeAddress& address) {
   return entry.address.point == 0 || entry.address.point == address.point;
 }
 
-}  // namespace
-
+// Turns one argument into an entry, inheriting from previous.
 DestinationEntry parseDestinationEntry(std::string_view token, const NodeAddress& previous) {
   DestinationEntry entry;
   if (asciiEqualIgnoringCase(token, "World")) {
@@ -118,6 +117,8 @@ DestinationEntry parseDestinationEntry(std::string_view token, const NodeAddress
   std::size_t start = begin == PointField ? 1 : 0;
   return readFields(token, begin, start, entry);
 }
+
+}  // namespace
 
 void parseDestinationList(DestinationList* list, const NodeAddress& startAddress, int count,
                           const char* const* arguments) {

@@ -34,8 +34,5 @@ struct DestinationList {
 void parseDestinationList(DestinationList* list, const NodeAddress& startAddress, int count,
                           const char* const* arguments);
 
-// Turns one argument into an entry, inheriting from previous.
-DestinationEntry parseDestinationEntry(std::string_view token, const NodeAddress& previous);
-
 // True when at least one entry matches the address; false for an empty list.
 bool destinationListMatches(const DestinationList& list, const NodeAddress& address);

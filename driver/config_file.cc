@@ -1,9 +1,9 @@
 #include "driver/config_file.h"
 
-#include "driver/ascii.h"
-#include "driver/directory_listing.h"
-#include "driver/messages.h"
-#include "driver/platform.h"
+#include "base/ascii.h"
+#include "base/directory_listing.h"
+#include "base/messages.h"
+#include "base/platform.h"
 
 namespace {
 
@@ -60,6 +60,22 @@ void applyStatement(const std::vector<std::string>& words, RunSettings* settings
   if (words.size() >= 2) *setting = words[1];
 }
 
+// The name to open: "Pelorin.Cfg" itself when present, otherwise the first
+// file or link of the directory whose name equals it ignoring ASCII case (a
+// file carried over from a case-insensitive system). Empty when none.
+std::string findConfigFile(const std::string& directory) {
+  std::string exact = joinPath(directory, kConfigFileName);
+  if (pathExists(exact)) return exact;
+  std::vector<std::string> names;
+  listNames(
+      directory,
+      [](const DirectoryEntry& entry) {
+        return entry.kind != EntryKind::Other && asciiEqualIgnoringCase(entry.name, kConfigFileName);
+      },
+      &names);
+  return names.empty() ? std::string() : joinPath(directory, names.front());
+}
+
 }  // namespace
 
 std::vector<std::string> configWords(const std::string& piece) {
@@ -84,19 +100,6 @@ void readConfigStatements(std::FILE* file, RunSettings* settings) {
     std::vector<std::string> words = configWords(piece);
     if (!words.empty()) applyStatement(words, settings);
   }
-}
-
-std::string findConfigFile(const std::string& directory) {
-  std::string exact = joinPath(directory, kConfigFileName);
-  if (pathExists(exact)) return exact;
-  std::vector<std::string> names;
-  listNames(
-      directory,
-      [](const DirectoryEntry& entry) {
-        return entry.kind != EntryKind::Other && asciiEqualIgnoringCase(entry.name, kConfigFileName);
-      },
-      &names);
-  return names.empty() ? std::string() : joinPath(directory, names.front());
 }
 
 void readConfigFile(RunSettings* settings) {

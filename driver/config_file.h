@@ -21,8 +21,3 @@ void readConfigStatements(std::FILE* file, RunSettings* settings);
 // Splits one piece of a line into its words: cut at the first ';' or line
 // feed, words separated by runs of blanks and tabs only.
 std::vector<std::string> configWords(const std::string& piece);
-
-// The name to open: "Pelorin.Cfg" itself when present, otherwise the first
-// file or link of the directory whose name equals it ignoring ASCII case (a
-// file carried over from a case-insensitive system). Empty when none.
-std::string findConfigFile(const std::string& directory);

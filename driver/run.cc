@@ -5,10 +5,10 @@
 
 #include "address/destination_list.h"
 #include "address/node_address.h"
-#include "driver/ascii.h"
+#include "base/ascii.h"
+#include "base/messages.h"
+#include "base/platform.h"
 #include "driver/config_file.h"
-#include "driver/messages.h"
-#include "driver/platform.h"
 #include "packet/outbound_scan.h"
 
 namespace {
@@ -35,10 +35,19 @@ int workInOutbound(const std::string& outboundDir, int positionalCount,
   parseDestinationList(&destinations, newOrigin, positionalCount - 1, positional + 1);
   reportMessage("Working in \"%s\", From: " NODE_ADDRESS_FORMAT "\n", outboundDir.c_str(),
                 NODE_ADDRESS_ARGS(newOrigin));
-  int status = scanOutbound(outboundDir, newOrigin, destinations);
-  if (status != 0) return status;
+  if (!scanOutbound(outboundDir, newOrigin, destinations)) return kExitPacketError;
   consoleMessage("\nDone.\n");
   return kExitNormal;
+}
+
+// True when anything exists under the path, after one trailing path
+// separator that is not part of a root is dropped; a dangling link does
+// not exist.
+bool outboundDirExists(const std::string& outboundDir) {
+  std::string path = outboundDir;
+  // A root keeps its separator: it is part of the name.
+  if (path.size() > rootLength(path) && path.back() == pathSeparator()) path.pop_back();
+  return !path.empty() && pathExists(path);
 }
 
 }  // namespace
@@ -59,13 +68,6 @@ int readSwitches(int argc, const char* const* argv, RunSettings* settings) {
     if (letter == 'O') settings->outboundDir = std::string(argument + 2);
   }
   return i;
-}
-
-bool outboundDirExists(const std::string& outboundDir) {
-  std::string path = outboundDir;
-  // A root keeps its separator: it is part of the name.
-  if (path.size() > rootLength(path) && path.back() == pathSeparator()) path.pop_back();
-  return !path.empty() && pathExists(path);
 }
 
 int runPelorin(int argc, const char* const* argv) {

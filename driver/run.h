@@ -20,11 +20,6 @@ int runPelorin(int argc, const char* const* argv);
 // the index of the first positional argument.
 int readSwitches(int argc, const char* const* argv, RunSettings* settings);
 
-// True when anything exists under the path, after one trailing path
-// separator that is not part of a root is dropped; a dangling link does
-// not exist.
-bool outboundDirExists(const std::string& outboundDir);
-
 // Ends the process at once with exit status 7 and no message: the reaction
 // to a failed memory allocation anywhere in the program.
 [[noreturn]] void onAllocationFailure();

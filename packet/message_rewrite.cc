@@ -2,11 +2,11 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
 
-#include "driver/ascii.h"
-#include "driver/platform.h"
-#include "driver/run.h"
-#include "packet/packet_file.h"
+#include "base/ascii.h"
+#include "base/file_io.h"
+#include "base/platform.h"
 #include "packet/packet_format.h"
 
 namespace {
@@ -41,10 +41,11 @@ void setMessageOrigin(unsigned char* message, const NodeAddress& newOrigin) {
   writeWord(message + message_offset::kOrigNet, static_cast<std::uint16_t>(newOrigin.net));
 }
 
-}  // namespace
-
+// Makes room for an area of `length` bytes with its four zero bytes. The
+// buffer only grows, so a scan holds at most its largest area.
 void resizeMessageArea(MessageArea* area, std::uint64_t length) {
-  if (length > std::numeric_limits<std::size_t>::max() - kZeroPad) onAllocationFailure();
+  // More than the address space can hold: no allocation can be tried.
+  if (length > std::numeric_limits<std::size_t>::max() - kZeroPad) throw std::bad_alloc();
   std::size_t needed = static_cast<std::size_t>(length) + kZeroPad;
   if (needed > area->capacity) {
     // The old area goes first, so that the two are never held together.
@@ -57,6 +58,8 @@ void resizeMessageArea(MessageArea* area, std::uint64_t length) {
   area->length = static_cast<std::size_t>(length);
   std::memset(area->bytes.get() + area->length, 0, kZeroPad);
 }
+
+}  // namespace
 
 MessageArea allocateMessageArea(std::uint64_t length) {
   MessageArea area;

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "address/node_address.h"
-#include "driver/platform.h"
+#include "base/platform.h"
 
 // The message area of one packet in memory, followed by four zero bytes so
 // that a string left unterminated inside the area stops in them. One area
@@ -22,9 +22,8 @@ struct MessageArea {
   std::size_t capacity = 0;  // bytes allocated, the zero pad included
 };
 
-// Makes room for an area of `length` bytes (contents unset) with its four
-// zero bytes. A failed allocation ends the process with exit status 7.
-void resizeMessageArea(MessageArea* area, std::uint64_t length);
+// An area of `length` bytes (contents unset) with its four zero bytes.
+// Throws std::bad_alloc when the memory cannot be had.
 MessageArea allocateMessageArea(std::uint64_t length);
 
 struct MessageWalk {

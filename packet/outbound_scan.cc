@@ -1,35 +1,32 @@
 #include "packet/outbound_scan.h"
 
-#include "driver/ascii.h"
-#include "driver/directory_listing.h"
-#include "driver/messages.h"
-#include "driver/platform.h"
-#include "driver/run.h"
+#include "base/ascii.h"
+#include "base/directory_listing.h"
+#include "base/file_io.h"
+#include "base/messages.h"
+#include "base/platform.h"
 #include "packet/message_rewrite.h"
-#include "packet/packet_file.h"
 #include "packet/packet_format.h"
 
 namespace {
 
-// Closes the packet and turns a failed close into the run's failure.
-int closePacket(FileHandle file, const std::string& path) {
-  if (!closeFile(file)) {
-    reportMessage("Error: cannot close %s\n", path.c_str());
-    return kExitPacketError;
-  }
-  return 0;
+// Closes the packet; a failed close is the packet's failure.
+bool closePacket(FileHandle file, const std::string& path) {
+  if (closeFile(file)) return true;
+  reportMessage("Error: cannot close %s\n", path.c_str());
+  return false;
 }
 
-int failPacket(FileHandle file, const std::string& path) {
+bool failPacket(FileHandle file, const std::string& path) {
   reportMessage("Error in %s\n", path.c_str());
   closeFile(file);
-  return kExitPacketError;
+  return false;
 }
 
 // Message area first, header last: a packet stopped between the two writes
 // still carries its old origin in the header, so the next run finishes it.
-int rewritePacket(FileHandle file, const std::string& path, PacketHeader header,
-                  const NodeAddress& newOrigin, MessageArea* area) {
+bool rewritePacket(FileHandle file, const std::string& path, PacketHeader header,
+                   const NodeAddress& newOrigin, MessageArea* area) {
   NodeAddress oldOrigin = headerOrigin(header);
   int changedCount = 0;
   if (!rewriteMessages(file, oldOrigin, newOrigin, area, &changedCount)) {
@@ -41,43 +38,25 @@ int rewritePacket(FileHandle file, const std::string& path, PacketHeader header,
   return closePacket(file, path);
 }
 
-}  // namespace
-
-bool isPacketName(const std::string& name) {
-  std::size_t n = name.size();
-  if (n < 4 || name[n - 4] != '.') return false;
-  if (!asciiEqualIgnoringCase(std::string_view(name).substr(n - 2), "ut")) return false;
-  char flavour = asciiToUpper(name[n - 3]);
-  return flavour == 'C' || flavour == 'D' || flavour == 'H' || flavour == 'O';
-}
-
-ListingOutcome listPacketNames(const std::string& outboundDir, std::vector<std::string>* names) {
-  return listNames(
-      outboundDir,
-      [](const DirectoryEntry& entry) {
-        // A link named like a packet could lead to any file of the system.
-        return entry.kind == EntryKind::RegularFile && isPacketName(entry.name);
-      },
-      names);
-}
-
-int processPacket(const std::string& path, const NodeAddress& newOrigin,
-                  const DestinationList& destinations, MessageArea* area) {
+// Handles one packet file completely, reading its message area into `area`,
+// and reports every line about it. False after reporting its failure.
+bool processPacket(const std::string& path, const NodeAddress& newOrigin,
+                   const DestinationList& destinations, MessageArea* area) {
   FileHandle file = kNoFile;
   switch (openPacketFile(path, &file)) {
     case OpenOutcome::Opened: break;
     // Swapped for a link, a FIFO or a directory since the listing: passed
     // over as the listing passes such entries over.
-    case OpenOutcome::NotRegularFile: return 0;
+    case OpenOutcome::NotRegularFile: return true;
     case OpenOutcome::Failed:
       reportMessage("Error: cannot open %s\n", path.c_str());
-      return kExitPacketError;
+      return false;
   }
   PacketHeader header;
   if (!readFullyAt(file, 0, header.bytes, kPacketHeaderSize)) {
     reportMessage("Error: cannot read %s\n", path.c_str());
     closeFile(file);
-    return kExitPacketError;
+    return false;
   }
   NodeAddress destination = headerDestination(header);
   if (!destinationListMatches(destinations, destination)) return closePacket(file, path);
@@ -92,18 +71,36 @@ int processPacket(const std::string& path, const NodeAddress& newOrigin,
   return rewritePacket(file, path, header, newOrigin, area);
 }
 
-int scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
-                 const DestinationList& destinations) {
+ListingOutcome listPacketNames(const std::string& outboundDir, std::vector<std::string>* names) {
+  return listNames(
+      outboundDir,
+      [](const DirectoryEntry& entry) {
+        // A link named like a packet could lead to any file of the system.
+        return entry.kind == EntryKind::RegularFile && isPacketName(entry.name);
+      },
+      names);
+}
+
+}  // namespace
+
+bool isPacketName(const std::string& name) {
+  std::size_t n = name.size();
+  if (n < 4 || name[n - 4] != '.') return false;
+  if (!asciiEqualIgnoringCase(std::string_view(name).substr(n - 2), "ut")) return false;
+  char flavour = asciiToUpper(name[n - 3]);
+  return flavour == 'C' || flavour == 'D' || flavour == 'H' || flavour == 'O';
+}
+
+bool scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
+                  const DestinationList& destinations) {
   std::vector<std::string> names;
   if (listPacketNames(outboundDir, &names) == ListingOutcome::Failed) {
     reportMessage("Error: cannot read %s\n", outboundDir.c_str());
-    return kExitPacketError;
+    return false;
   }
   MessageArea area;
   for (const std::string& name : names) {
-    std::string path = joinPath(outboundDir, name);
-    int status = processPacket(path, newOrigin, destinations, &area);
-    if (status != 0) return status;
+    if (!processPacket(joinPath(outboundDir, name), newOrigin, destinations, &area)) return false;
   }
-  return 0;
+  return true;
 }

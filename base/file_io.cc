@@ -1,4 +1,4 @@
-#include "packet/packet_file.h"
+#include "base/file_io.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 // The names of the entries of a directory that `wanted` accepts, ascending
 // with ASCII letters folded to upper case and ties broken by the raw bytes.

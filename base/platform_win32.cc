@@ -4,7 +4,7 @@
 // MultiByteToWideChar(CP_ACP) right before each system call, turns listed
 // names back with WideCharToMultiByte(CP_ACP), and calls only the wide
 // functions of Win32 and the C runtime.
-#include "driver/platform.h"
+#include "base/platform.h"
 
 #include <windows.h>
 

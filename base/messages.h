@@ -17,12 +17,6 @@ void logMessage(const char* format, ...) PELORIN_PRINTF(1, 2);
 // Standard output with the whole format, then the status log.
 void reportMessage(const char* format, ...) PELORIN_PRINTF(1, 2);
 
-// Writes one log line: two blanks, the time stamp, " PLRN ", then the first
-// line of the format (leading line feeds, carriage returns and tabs skipped)
-// with its arguments and a line end, in one write. Nothing when no log is
-// open, or once a write to it has failed.
-void writeLogLine(const char* format, std::va_list args) PELORIN_PRINTF(1, 0);
-
 // Opens the log for appending, writes a bare line end and the "Begin" line.
 // Returns false, having written nothing anywhere, when it cannot be opened.
 bool openStatusLog(const std::string& path);

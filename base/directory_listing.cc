@@ -1,8 +1,8 @@
-#include "driver/directory_listing.h"
+#include "base/directory_listing.h"
 
 #include <algorithm>
 
-#include "driver/ascii.h"
+#include "base/ascii.h"
 
 ListingOutcome listNames(const std::string& directory,
                          const std::function<bool(const DirectoryEntry&)>& wanted,

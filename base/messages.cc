@@ -1,10 +1,10 @@
-#include "driver/messages.h"
+#include "base/messages.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "driver/platform.h"
-#include "packet/packet_file.h"
+#include "base/file_io.h"
+#include "base/platform.h"
 
 namespace {
 
@@ -69,6 +69,22 @@ void appendToLog(const std::string& text) {
   if (!writeFully(statusLog, bytes.data(), bytes.size())) noteLogWriteFailure();
 }
 
+// Writes one log line: two blanks, the time stamp, " PLRN ", then the first
+// line of the format (leading line feeds, carriage returns and tabs skipped)
+// with its arguments and a line end, in one write. Nothing when no log is
+// open, or once a write to it has failed.
+void writeLogLine(const char* format, std::va_list args) PELORIN_PRINTF(1, 0);
+void writeLogLine(const char* format, std::va_list args) {
+  if (statusLog == kNoFile || statusLogFailed) return;
+  const char* start = skipLeadingLineBreaksAndTabs(format);
+  const char* lineFeed = std::strchr(start, '\n');
+  std::string firstLine = lineFeed ? std::string(start, lineFeed) : std::string(start);
+  std::string stamp = formatTimeStamp(localTime(std::time(nullptr)));
+  // The first line of one of the program's own formats, never outside text;
+  // the arguments that only the rest of the format would use stay unread.
+  appendToLog("  " + stamp + " PLRN " + formatted(firstLine.c_str(), args) + "\n");
+}
+
 }  // namespace
 
 std::string formatTimeStamp(const std::tm& time) {
@@ -79,17 +95,6 @@ std::string formatTimeStamp(const std::tm& time) {
   std::snprintf(stamp, sizeof stamp, "%02d %s %02d:%02d:%02d", time.tm_mday, month,
                 time.tm_hour, time.tm_min, time.tm_sec);
   return stamp;
-}
-
-void writeLogLine(const char* format, std::va_list args) {
-  if (statusLog == kNoFile || statusLogFailed) return;
-  const char* start = skipLeadingLineBreaksAndTabs(format);
-  const char* lineFeed = std::strchr(start, '\n');
-  std::string firstLine = lineFeed ? std::string(start, lineFeed) : std::string(start);
-  std::string stamp = formatTimeStamp(localTime(std::time(nullptr)));
-  // The first line of one of the program's own formats, never outside text;
-  // the arguments that only the rest of the format would use stay unread.
-  appendToLog("  " + stamp + " PLRN " + formatted(firstLine.c_str(), args) + "\n");
 }
 
 void consoleMessage(const char* format, ...) {

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 // Reads exactly size bytes from an absolute offset; false when fewer arrive.
 bool readFullyAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t size);

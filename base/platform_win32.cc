@@ -1,9 +1,10 @@
 // One rule for names: every narrow string the program holds (arguments,
 // names from the listing, paths in messages) is in the ANSI code page, as the
 // C runtime hands over the arguments. This file turns a path into UTF-16 with
-// MultiByteToWideChar(CP_ACP) right before each system call, turns listed
-// names back with WideCharToMultiByte(CP_ACP), and calls only the wide
-// functions of Win32 and the C runtime.
+// MultiByteToWideChar(CP_ACP) right before each system call (systemPath),
+// turns listed names back with WideCharToMultiByte(CP_ACP), and calls only
+// the wide functions of Win32 and the C runtime, so that a path too long for
+// MAX_PATH can take their extended-length form.
 #include "base/platform.h"
 
 #include <windows.h>
@@ -21,6 +22,10 @@ namespace {
 // The most one ReadFile or WriteFile call is asked to move.
 constexpr std::size_t kLargestTransfer = 1u << 30;
 
+// Longer paths take the extended-length form. MAX_PATH less the 12
+// characters of an 8.3 name is the limit for a directory, the tighter one.
+constexpr std::size_t kLongestPlainPath = MAX_PATH - 12;
+
 std::wstring widePath(const std::string& path) {
   if (path.empty()) return std::wstring();
   int size = static_cast<int>(path.size());
@@ -28,6 +33,30 @@ std::wstring widePath(const std::string& path) {
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_ACP, 0, path.data(), size, &wide[0], length);
   return wide;
+}
+
+std::wstring fullPath(const std::wstring& path) {
+  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return std::wstring();
+  std::wstring full(size, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+  if (length == 0 || length >= size) return std::wstring();
+  full.resize(length);
+  return full;
+}
+
+// The path as the wide functions take it. A long one is made absolute and
+// prefixed with \\?\ (\\?\UNC\ for a network path), which lifts the MAX_PATH
+// limit; that form is taken literally, so GetFullPathNameW first turns
+// slashes into backslashes and resolves "." and "..".
+std::wstring systemPath(const std::string& path) {
+  std::wstring wide = widePath(path);
+  if (wide.size() < kLongestPlainPath) return wide;
+  std::wstring full = fullPath(wide);
+  if (full.empty()) return wide;
+  if (full.compare(0, 4, L"\\\\?\\") == 0) return full;  // written in that form
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
 }
 
 // False when the name has a character the ANSI code page cannot hold: such
@@ -68,9 +97,11 @@ EntryKind kindOf(DWORD attributes) {
 }
 
 bool isDirectory(const std::string& path) {
-  DWORD attributes = GetFileAttributesW(widePath(path).c_str());
+  DWORD attributes = GetFileAttributesW(systemPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 bool isDotOrDotDot(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
@@ -93,13 +124,20 @@ void prepareProcess() {
 char pathSeparator() { return '\\'; }
 
 std::string joinPath(const std::string& dir, const std::string& name) {
+  // "X:" alone is the drive's current directory, which "X:\name" would leave.
+  if (dir.size() == 2 && rootLength(dir) == 2) return dir + name;
   return dir + '\\' + name;
 }
 
-std::size_t rootLength(const std::string& path) { return path == "\\" ? 1 : 0; }
+std::size_t rootLength(const std::string& path) {
+  if (path.size() >= 2 && isDriveLetter(path[0]) && path[1] == ':') {
+    return path.size() >= 3 && path[2] == '\\' ? 3 : 2;
+  }
+  return !path.empty() && path[0] == '\\' ? 1 : 0;
+}
 
 bool pathExists(const std::string& path) {
-  return GetFileAttributesW(widePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(systemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 const char* textLineEnd() { return "\r\n"; }
@@ -107,7 +145,7 @@ const char* textLineEnd() { return "\r\n"; }
 ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>* entries) {
   entries->clear();
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(widePath(joinPath(dir, "*")).c_str(), &found);
+  HANDLE search = FindFirstFileW(systemPath(joinPath(dir, "*")).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     if (!isDirectory(dir)) return ListingOutcome::NotADirectory;
     // Only a drive's empty root has not even "." and "..".
@@ -127,7 +165,7 @@ ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>
 
 OpenOutcome openPacketFile(const std::string& path, FileHandle* file) {
   *file = kNoFile;
-  HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+  HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -143,13 +181,13 @@ OpenOutcome openPacketFile(const std::string& path, FileHandle* file) {
 
 FileHandle openStatusLogFile(const std::string& path) {
   // Appending only: every write goes to the end of the file.
-  HANDLE handle = CreateFileW(widePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+  HANDLE handle = CreateFileW(systemPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return handle == INVALID_HANDLE_VALUE ? kNoFile : fileOf(handle);
 }
 
 std::FILE* openConfigFile(const std::string& path) {
-  std::FILE* file = _wfsopen(widePath(path).c_str(), L"rb", _SH_DENYWR);
+  std::FILE* file = _wfsopen(systemPath(path).c_str(), L"rb", _SH_DENYWR);
   if (file == nullptr) return nullptr;
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   if (!isPlainDiskFile(handle)) {

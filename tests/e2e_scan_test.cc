@@ -3,15 +3,48 @@
 #include <sys/types.h>
 #include <utime.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "e2e_support.h"
 #include "packet_builder.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+
+// An outbound and a packet name as a sysop writes them, with the Unix locale
+// under which Wine gives the Windows build the ANSI code page named.
+struct OutboundPath {
+  std::string outbound;  // UTF-8, folders separated by '/'
+  std::string name;
+  const char* locale;
+  const char* codePage;
+};
+
 class OutboundScan : public EndToEnd {
  protected:
+  // A packet in that outbound, given as written on the command line, is
+  // found, opened and changed, and reported under its name as received.
+  void expectHandledIn(const OutboundPath& where) {
+    const std::string relative = where.outbound + "/" + where.name;
+    writeFile(relative, packet(kOld, kHub, {}));
+    std::string outbound = where.outbound;
+    std::replace(outbound.begin(), outbound.end(), '/', separator());
+    RunOptions options;
+    options.environment = {std::string("LC_ALL=") + where.locale};
+    RunOutput out = run({"-o" + outbound, "2:5020/999", "World"}, options);
+    EXPECT_EQ(out.status, 0);
+    const std::string shown = inTargetCodePage(outbound, where.codePage);
+    EXPECT_EQ(out.console,
+              text(std::string(kBanner) + "Working in \"" + shown + "\", From: 2:5020/999.0\n" +
+                   joined(shown, inTargetCodePage(where.name, where.codePage)) +
+                   " to 2:5020/1.0 from 2:5020/100.0\nChanged Messages: 0\n\nDone.\n"));
+    EXPECT_EQ(readFile(relative), rewritten(kHub, {}));
+  }
+
   std::string packetPath(const std::string& name) { return joined("out", name); }
 
   std::string fromLine(const std::string& name, NodeAddress to, NodeAddress from) {
@@ -74,18 +107,18 @@ TEST_F(OutboundScan, FlavoursInAnyCaseAreHandledInNameOrder) {
 
 TEST_F(OutboundScan, EntriesThatAreNotRegularFilesArePassedOver) {
   makeDirectory("out/dir.out");
-  std::filesystem::create_symlink("nowhere", path("out/dangling.out"));
+  fs::create_symlink("nowhere", path("out/dangling.out"));
   writeFile("elsewhere.pkt", packet(kOld, kHub, {}));
   // Wine shows a POSIX FIFO or link as what it leads to, so these two are
   // for the POSIX build only. Opening a FIFO would wait for a writer; a link
   // named like a packet could make a run rewrite any file.
   if (!windowsTarget()) {
     ASSERT_EQ(mkfifo(path("out/fifo.out").c_str(), 0600), 0);
-    std::filesystem::create_symlink("../elsewhere.pkt", path("out/linked.hut"));
+    fs::create_symlink("../elsewhere.pkt", path("out/linked.hut"));
   }
   writeFile("out/real.out", packet(kOld, kHub, {}));
   // The outbound itself may be reached through a link.
-  std::filesystem::create_directory_symlink("out", path("link"));
+  fs::create_directory_symlink("out", path("link"));
   RunOutput out = run({"-olink", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 0);
   EXPECT_EQ(out.console,
@@ -220,6 +253,49 @@ TEST_F(OutboundScan, SecondRunFindsEverythingAlreadyDone) {
                                     alreadyLine("b.hut", {2, 5020, 2, 0}, kNew) +
                                     "\nDone.\n"));
   EXPECT_EQ(files(), afterFirst);
+}
+
+TEST_F(OutboundScan, NonAsciiAndLongPathsWork) {
+  const std::string deep = "long/" + std::string(100, 'a') + "/" + std::string(100, 'b') + "/" +
+                           std::string(100, 'c');
+  const OutboundPath paths[] = {
+      {"out", "\u00E9t\u00E9.out", "C.UTF-8", "CP1252"},
+      {"Out\u20AC", "\u00E9t\u00E9.out", "C.UTF-8", "CP1252"},
+      {deep, "a.out", "C.UTF-8", "CP1252"},  // longer than MAX_PATH in full
+  };
+  for (const OutboundPath& where : paths) expectHandledIn(where);
+}
+
+TEST_F(OutboundScan, CyrillicOutboundInCodePage1251) {
+  if (windowsTarget() && !localeExists("ru_RU.UTF-8")) {
+    GTEST_SKIP() << "no ru_RU.UTF-8 locale for Wine to take code page 1251 from "
+                    "(localedef -i ru_RU -f UTF-8 ru_RU.UTF-8)";
+  }
+  expectHandledIn({"\u0424\u0438\u0434\u043E/Outbound", "\u043F\u0430\u043A\u0435\u0442.out",
+                   "ru_RU.UTF-8", "CP1251"});
+}
+
+TEST_F(OutboundScan, DriveRootIsAnOutbound) {
+  if (!windowsTarget()) GTEST_SKIP() << "drive letters are a Windows matter";
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (prefix == nullptr) GTEST_SKIP() << "no WINEPREFIX in which to map a drive";
+  // O: for the folder "root", as `subst O: root` would make it.
+  const fs::path drive = fs::path(prefix) / "dosdevices" / "o:";
+  fs::remove(drive);
+  fs::create_directory_symlink(path("root"), drive);
+  // "O:" alone is the drive's current directory, its root here.
+  const std::pair<const char*, const char*> outbounds[] = {{"O:\\", "O:\\\\a.out"},
+                                                           {"O:", "O:a.out"}};
+  for (const auto& [outbound, packetPath] : outbounds) {
+    writeFile("root/a.out", packet(kOld, kHub, {}));
+    RunOutput out = run({std::string("-o") + outbound, "2:5020/999", "World"});
+    EXPECT_EQ(out.status, 0) << outbound;
+    EXPECT_EQ(out.console,
+              text(std::string(kBanner) + "Working in \"" + outbound + "\", From: 2:5020/999.0\n" +
+                   packetPath + " to 2:5020/1.0 from 2:5020/100.0\nChanged Messages: 0\n\nDone.\n"));
+    EXPECT_EQ(readFile("root/a.out"), rewritten(kHub, {})) << outbound;
+  }
+  fs::remove(drive);
 }
 
 TEST_F(OutboundScan, OutboundWithTrailingSeparatorDoublesItInPaths) {

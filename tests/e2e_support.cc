@@ -1,6 +1,8 @@
 #include "e2e_support.h"
 
 #include <fcntl.h>
+#include <iconv.h>
+#include <locale.h>
 #include <sys/resource.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -219,4 +221,28 @@ std::string addressText(const NodeAddress& a) {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, NODE_ADDRESS_FORMAT, NODE_ADDRESS_ARGS(a));
   return buffer;
+}
+
+std::string inTargetCodePage(const std::string& utf8, const char* codePage) {
+  if (!EndToEnd::windowsTarget()) return utf8;
+  iconv_t converter = iconv_open(codePage, "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return "<no converter to " + std::string(codePage) + ">";
+  std::string in = utf8;
+  std::string out(utf8.size(), '\0');
+  char* from = in.data();
+  char* to = out.data();
+  std::size_t fromLeft = in.size();
+  std::size_t toLeft = out.size();
+  std::size_t converted = iconv(converter, &from, &fromLeft, &to, &toLeft);
+  iconv_close(converter);
+  if (converted == static_cast<std::size_t>(-1)) return "<not in " + std::string(codePage) + ">";
+  out.resize(out.size() - toLeft);
+  return out;
+}
+
+bool localeExists(const char* name) {
+  locale_t locale = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(0));
+  if (locale == static_cast<locale_t>(0)) return false;
+  freelocale(locale);
+  return true;
 }

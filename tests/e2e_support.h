@@ -98,3 +98,11 @@ class FileHolder {
 
 // Shorthand for the program's address fragment in expected text.
 std::string addressText(const NodeAddress& address);
+
+// UTF-8 text as the program under test shows it: unchanged from the POSIX
+// build, in the given ANSI code page (as iconv names it) from the Windows one.
+std::string inTargetCodePage(const std::string& utf8, const char* codePage);
+
+// True when the C library knows the locale (Wine takes its ANSI code page
+// from the Unix locale, and needs the locale to exist).
+bool localeExists(const char* name);

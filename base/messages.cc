@@ -5,6 +5,7 @@
 
 #include "base/file_io.h"
 #include "base/platform.h"
+#include "base/version.h"
 
 namespace {
 
@@ -128,12 +129,12 @@ bool openStatusLog(const std::string& path) {
   statusLogPath = path;
   statusLogFailed = false;
   appendToLog("\n");
-  logMessage("Begin, Pelorin 1.10\n");
+  logMessage("Begin, Pelorin " PELORIN_VERSION "\n");
   return true;
 }
 
 void closeStatusLog() {
-  logMessage("End, Pelorin 1.10\n");
+  logMessage("End, Pelorin " PELORIN_VERSION "\n");
   abandonStatusLog();
 }
 

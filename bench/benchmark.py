@@ -3,7 +3,7 @@
 
     bench/benchmark.py [--packets N] [--megabytes M] [--runs R] [--keep DIR]
 
-Builds the Release program and the helpers (build-bench), generates the
+Builds the Release program and the helpers (preset bench, in build-bench), generates the
 outbound with tools/make_outbound.py (default 20,000 packets, about 1 GB,
 half of them for the listed net 2:5020), warms the page cache, and times,
 each as the median of R runs on the same files:
@@ -34,10 +34,9 @@ UNLISTED = ["9:9/9"]
 
 
 def build():
-    subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release",
-                    "-DPELORIN_BENCHMARKS=ON", "-DPELORIN_TESTS=OFF"],
-                   check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", BUILD, "-j2"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--preset", "bench"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", "--preset", "bench"], cwd=ROOT, check=True,
+                   stdout=subprocess.DEVNULL)
 
 
 def timed(command, stdin=None):

@@ -8,13 +8,14 @@
 #include "base/ascii.h"
 #include "base/messages.h"
 #include "base/platform.h"
+#include "base/version.h"
 #include "driver/config_file.h"
 #include "packet/outbound_scan.h"
 
 namespace {
 
 void printBanner() {
-  consoleMessage("\nPelorin ver. 1.10  Sets a new origin on outbound packets\n\n");
+  consoleMessage("\nPelorin ver. " PELORIN_VERSION "  Sets a new origin on outbound packets\n\n");
 }
 
 void printUsage() {

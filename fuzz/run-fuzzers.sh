@@ -10,9 +10,8 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(message_area node_address destination_list config_file)
 
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DPELORIN_FUZZ=ON -DPELORIN_WERROR=ON \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j2 >/dev/null
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz >/dev/null
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/pelorin-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT

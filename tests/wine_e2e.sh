@@ -11,7 +11,7 @@ if [ -z "$wine" ]; then
   echo "SKIPPED: Wine is not installed (Debian: apt-get install wine64)"
   exit 77
 fi
-if [ ! -f "$windows_build/pelorin.exe" ] || [ ! -f "$windows_build/pelorin_hold_file.exe" ]; then
+if [ ! -f "$windows_build/pelorin.exe" ] || [ ! -f "$windows_build/tests/pelorin_hold_file.exe" ]; then
   echo "SKIPPED: no Windows build in $windows_build (see the README, section Windows)"
   exit 77
 fi
@@ -22,6 +22,6 @@ export WINEDEBUG=-all
 "$wine" wineboot --init >/dev/null 2>&1
 export PELORIN_TEST_RUNNER=$wine
 export PELORIN_TEST_EXE=$windows_build/pelorin.exe
-export PELORIN_TEST_HOLD_EXE=$windows_build/pelorin_hold_file.exe
+export PELORIN_TEST_HOLD_EXE=$windows_build/tests/pelorin_hold_file.exe
 export PELORIN_TEST_WINDOWS=1
 exec "$tests"

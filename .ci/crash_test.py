@@ -3,7 +3,7 @@
 again to the end, and checks that every packet is then exactly what one
 clean run makes of it.
 
-    tests/crash_test.py PELORIN [--kills K] [--packets N] [--megabytes M] [--seed S]
+    .ci/crash_test.py PELORIN [--kills K] [--packets N] [--megabytes M] [--seed S]
 
 Prints how many kill points were tried (runs killed while still working)
 and how many packets were checked; exits 1 on the first damaged packet.

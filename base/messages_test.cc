@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <fstream>
 #include <regex>
-#include <sstream>
+
+#include "test_files.h"
 
 namespace {
 
@@ -26,13 +27,6 @@ TEST(TimeStamp, HasTwoDigitFieldsAndEnglishMonths) {
   EXPECT_EQ(formatTimeStamp(time), "31 Dec 23:59:59");
 }
 
-std::string readWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 TEST(StatusLog, LogsOnlyTheFirstLineOfEachMessage) {
   std::string path = testing::TempDir() + "messages_test.log";
   std::remove(path.c_str());
@@ -48,7 +42,7 @@ TEST(StatusLog, LogsOnlyTheFirstLineOfEachMessage) {
   closeStatusLog();
   EXPECT_EQ(console, "\n\r\tfirst line\nsecond 2\n");
   std::string log = std::regex_replace(
-      readWhole(path), std::regex("  \\d\\d [A-Z][a-z][a-z] \\d\\d:\\d\\d:\\d\\d PLRN "),
+      readWholeFile(path), std::regex("  \\d\\d [A-Z][a-z][a-z] \\d\\d:\\d\\d:\\d\\d PLRN "),
       "  <time> PLRN ");
   EXPECT_EQ(log,
             "old content\n\n"

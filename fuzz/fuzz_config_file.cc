@@ -8,12 +8,9 @@
 #include <string>
 
 #include "driver/config_file.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
 
 void checkWord(const std::optional<std::string>& value) {
   if (!value) return;

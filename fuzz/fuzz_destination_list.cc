@@ -8,12 +8,9 @@
 #include <vector>
 
 #include "address/destination_list.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
 
 std::int16_t fieldAt(const std::uint8_t* data, int i) {
   return static_cast<std::int16_t>(data[2 * i] | (data[2 * i + 1] << 8));

@@ -10,12 +10,8 @@
 #include <string_view>
 
 #include "address/node_address.h"
+#include "fuzz/fuzz_check.h"
 
-namespace {
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::unique_ptr<char[]> exact(new char[size ? size : 1]);

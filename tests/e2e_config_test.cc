@@ -4,16 +4,10 @@
 #include <filesystem>
 
 #include "e2e_support.h"
-#include "packet_builder.h"
 
 namespace {
 
-class ConfigurationFile : public EndToEnd {
- protected:
-  std::string working(const std::string& dir) {
-    return "Working in \"" + dir + "\", From: 2:5020/999.0\n";
-  }
-};
+class ConfigurationFile : public EndToEnd {};
 
 TEST_F(ConfigurationFile, SetsOutboundAndLog) {
   makeDirectory("outbound");
@@ -21,11 +15,9 @@ TEST_F(ConfigurationFile, SetsOutboundAndLog) {
                            "OutSq outbound\r\nStatusLog pelorin.log ; appended\r\n");
   RunOutput out = run({"2:5020/999", "World"});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, text(std::string(kBanner) + working("outbound") + "\nDone.\n"));
+  EXPECT_EQ(out.console, consoleOf("\nDone.\n", "outbound"));
   EXPECT_EQ(logWithoutTimes("pelorin.log"),
-            text("\n  <time> PLRN Begin, Pelorin 1.10\n"
-                 "  <time> PLRN Working in \"outbound\", From: 2:5020/999.0\n"
-                 "  <time> PLRN End, Pelorin 1.10\n"));
+            logOf({"Working in \"outbound\", From: 2:5020/999.0"}, true));
 }
 
 TEST_F(ConfigurationFile, SwitchesWinOverTheFile) {
@@ -34,7 +26,7 @@ TEST_F(ConfigurationFile, SwitchesWinOverTheFile) {
   writeFile("Pelorin.Cfg", "OutSq outbound\nStatusLog file.log\n");
   RunOutput out = run({"-oother", "-lswitch.log", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, text(std::string(kBanner) + working("other") + "\nDone.\n"));
+  EXPECT_EQ(out.console, consoleOf("\nDone.\n", "other"));
   EXPECT_EQ(files().count("file.log"), 0u);
   EXPECT_EQ(files().count("switch.log"), 1u);
 }
@@ -54,7 +46,7 @@ TEST_F(ConfigurationFile, NameInAnotherLetterCaseIsFound) {
   writeFile("PELORIN.CFG", "OutSq outbound\n");
   writeFile("pelorin.cfg", "OutSq elsewhere\n");
   RunOutput out = run({"2:5020/999", "World"});
-  EXPECT_EQ(out.console, text(std::string(kBanner) + working("outbound") + "\nDone.\n"));
+  EXPECT_EQ(out.console, consoleOf("\nDone.\n", "outbound"));
   writeFile("Pelorin.Cfg", "OutSq exact\n");
   EXPECT_EQ(run({"2:5020/999", "World"}).console,
             text(std::string(kBanner) + "Dir exact not found.\n"));

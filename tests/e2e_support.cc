@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -26,13 +25,6 @@ namespace {
 std::string environment(const char* name, const std::string& fallback) {
   const char* value = std::getenv(name);
   return value && *value ? value : fallback;
-}
-
-std::string readWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
 }
 
 [[noreturn]] void runChild(const std::string& work, const std::string& out,
@@ -125,8 +117,8 @@ RunOutput EndToEnd::finish(const Started& started) {
   if (started.pid > 0 && waitpid(started.pid, &status, 0) == started.pid && WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);
   }
-  result.console = readWhole(started.out);
-  result.errors = readWhole(started.err);
+  result.console = readWholeFile(started.out);
+  result.errors = readWholeFile(started.err);
   return result;
 }
 
@@ -142,7 +134,7 @@ void EndToEnd::writeFile(const std::string& relative, const std::string& bytes) 
 }
 
 std::string EndToEnd::readFile(const std::string& relative) const {
-  return readWhole(path(relative));
+  return readWholeFile(path(relative));
 }
 
 void EndToEnd::makeDirectory(const std::string& relative) {
@@ -154,7 +146,7 @@ std::map<std::string, std::string> EndToEnd::files() const {
   for (const auto& entry : fs::recursive_directory_iterator(work_)) {
     if (entry.is_regular_file() && !entry.is_symlink()) {
       found[fs::relative(entry.path(), work_).generic_string()] =
-          readWhole(entry.path().string());
+          readWholeFile(entry.path().string());
     }
   }
   return found;
@@ -184,6 +176,24 @@ std::string EndToEnd::text(const std::string& lines) {
 
 std::string EndToEnd::joined(const std::string& dir, const std::string& name) {
   return dir + separator() + name;
+}
+
+std::string EndToEnd::consoleOf(const std::string& body, const std::string& outbound,
+                                const std::string& origin) {
+  return text(std::string(kBanner) + "Working in \"" + outbound + "\", From: " + origin + "\n" +
+              body);
+}
+
+std::string EndToEnd::fromLine(const std::string& name, const NodeAddress& to,
+                               const NodeAddress& from, const std::string& outbound) {
+  return joined(outbound, name) + " to " + addressText(to) + " from " + addressText(from) + "\n";
+}
+
+std::string EndToEnd::logOf(const std::vector<std::string>& lines, bool ended) {
+  std::string log = "\n  <time> PLRN Begin, Pelorin 1.10\n";
+  for (const std::string& line : lines) log += "  <time> PLRN " + line + "\n";
+  if (ended) log += "  <time> PLRN End, Pelorin 1.10\n";
+  return text(log);
 }
 
 FileHolder::FileHolder(const std::string& path) {

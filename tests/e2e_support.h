@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "address/node_address.h"
+#include "packet_builder.h"
+#include "test_files.h"
 
 struct RunOutput {
   int status = -1;
@@ -75,6 +77,19 @@ class EndToEnd : public testing::Test {
   static std::string text(const std::string& lines);
   // dir + separator + name, as the program builds packet paths.
   static std::string joined(const std::string& dir, const std::string& name);
+
+  // The console of a run that reaches its "Working in" line: the banner,
+  // that line, then `body`; line ends as the target writes them.
+  static std::string consoleOf(const std::string& body, const std::string& outbound = "out",
+                               const std::string& origin = "2:5020/999.0");
+  // The "from" line of a packet of the outbound.
+  static std::string fromLine(const std::string& name, const NodeAddress& to = kHub,
+                              const NodeAddress& from = kOld,
+                              const std::string& outbound = "out");
+  // What a run adds to its status log, time stamps as logWithoutTimes shows
+  // them: an empty line, "Begin", one line for each of `lines`, and "End"
+  // when the run ended normally.
+  static std::string logOf(const std::vector<std::string>& lines, bool ended);
 
   std::string root_;
   std::string work_;

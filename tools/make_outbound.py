@@ -14,7 +14,10 @@ always give the same files.
 import argparse
 import os
 import random
-import struct
+
+from ftn_packet import header, message
+
+ORIGIN = (2, 5020, 100, 0)
 
 FLAVOURS = ["out", "cut", "hut", "dut"]
 AREAS = ["FIDOTEST", "NET.SYSOP", "TECH.MAILERS", "LOCAL.CHAT", "R50.GENERAL"]
@@ -22,16 +25,7 @@ WORDS = ("the of node link mail packet net zone point echo area hub route "
          "outbound inbound session password nodelist tosser mailer sysop").split()
 
 
-def header(dest):
-    zone, net, node, point = dest
-    h = struct.pack("<HHHHHHHHHH", 100, node, 2026, 11, 7, 21, 14, 5, 0, 2)
-    h += struct.pack("<hh", 5020, net) + bytes([0xFE, 1]) + b"\0" * 8
-    h += struct.pack("<hhhHBBH", 2, zone, 0, 0x0100, 0, 10, 1)
-    h += struct.pack("<hhhh", 2, zone, 0, point) + b"\0\0\0\0"
-    return h
-
-
-def message(rng, serial):
+def random_message(rng, serial):
     area = rng.choice(AREAS)
     net, node = (5020, 100) if rng.random() < 0.8 else (5020, rng.randrange(1, 999))
     lines = ["\x01MSGID: 2:%d/%d %08x" % (net, node, serial)]
@@ -45,9 +39,8 @@ def message(rng, serial):
                   "SEEN-BY: 5020/1 52 100 %d" % node, "\x01PATH: 5020/%d" % node]
         text = "AREA:%s\r" % area + "\r".join(lines) + "\r"
         to = "All"
-    fixed = struct.pack("<Hhhhhhh", 2, node, 1, net, 5020, 0x0100, 0)
-    strings = ["07 Nov 26  21:10:03", to, "Sysop %d" % node, "Subject %d" % serial, text]
-    return fixed + b"".join(s.encode("latin-1") + b"\0" for s in strings)
+    return message((net, node), (5020, 1), "07 Nov 26  21:10:03", to, "Sysop %d" % node,
+                   "Subject %d" % serial, text)
 
 
 def main():
@@ -58,7 +51,7 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
     rng = random.Random(args.seed)
-    pool = [message(rng, serial) for serial in range(400)]
+    pool = [random_message(rng, serial) for serial in range(400)]
     weights = [rng.lognormvariate(0, 1.6) for _ in range(args.packets)]
     scale = args.megabytes * 1024 * 1024 / sum(weights)
     os.makedirs(args.directory, exist_ok=True)
@@ -73,7 +66,7 @@ def main():
             chunks.append(m)
             size += len(m)
         with open(os.path.join(args.directory, name), "wb") as f:
-            f.write(header(dest) + b"".join(chunks) + b"\0\0")
+            f.write(header(ORIGIN, dest) + b"".join(chunks) + b"\0\0")
 
 
 if __name__ == "__main__":

@@ -6,39 +6,14 @@ echomail in three areas and some netmail.
     tools/make_sample_outbound.py sample/outbound
 
 The output is the same on every run, so the committed files can be checked
-against it (tests/sample_check.sh does).
+against it (tests/sample_check.cmake does).
 """
 import os
-import struct
 import sys
 
+from ftn_packet import header, message
+
 ORIGIN = (2, 5020, 100, 0)
-
-
-def header(origin, dest, password=b""):
-    """A type-2+ packet header of 58 bytes."""
-    oz, onet, onode, opoint = origin
-    dz, dnet, dnode, dpoint = dest
-    h = struct.pack("<HHHHHHHHHH", onode, dnode, 2026, 11, 7, 21, 14, 5, 0, 2)
-    h += struct.pack("<hh", onet, dnet)
-    h += bytes([0xFE, 1])                      # product code low, revision major
-    h += password.ljust(8, b"\0")[:8]
-    h += struct.pack("<hhh", oz, dz, 0)        # type-2 zone copies, aux net
-    h += struct.pack("<H", 0x0100)             # capability word, byte-swapped copy
-    h += bytes([0, 10])                        # product code high, revision minor
-    h += struct.pack("<H", 0x0001)             # capability word: type 2+
-    h += struct.pack("<hhhh", oz, dz, opoint, dpoint)
-    h += b"\0\0\0\0"
-    assert len(h) == 58
-    return h
-
-
-def message(orig, dest, date, to, frm, subject, text, attribute=0x0100):
-    onet, onode = orig
-    dnet, dnode = dest
-    fixed = struct.pack("<Hhhhhhh", 2, onode, dnode, onet, dnet, attribute, 0)
-    strings = [date, to, frm, subject, text]
-    return fixed + b"".join(s.encode("latin-1") + b"\0" for s in strings)
 
 
 def echomail(area, orig, serial, date, frm, subject, body, seen_by, path):

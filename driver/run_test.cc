@@ -1,0 +1,43 @@
+#include "driver/run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Switches {
+  int firstPositional;
+  std::string outbound;
+  std::string log;
+};
+
+Switches read(std::vector<const char*> argv) {
+  RunSettings settings;
+  int first = readSwitches(static_cast<int>(argv.size()), argv.data(), &settings);
+  return {first, settings.outboundDir.value_or("<none>"), settings.statusLogPath.value_or("<none>")};
+}
+
+TEST(Switches, LettersInAnyCaseValuesAttachedLaterOnesWin) {
+  struct Case {
+    std::vector<const char*> argv;
+    Switches expected;
+  };
+  const Case cases[] = {
+      {{"pelorin"}, {1, "<none>", "<none>"}},
+      {{"pelorin", "-oout", "-lrun.log", "1:2/3", "World"}, {3, "out", "run.log"}},
+      {{"pelorin", "-Oa", "-La", "-x", "-", "-ob", "1:2/3"}, {6, "b", "a"}},
+      {{"pelorin", "-o", "-l"}, {3, "", ""}},
+      // -log names the log "og"; switches end at the first other argument.
+      {{"pelorin", "-log", "1:2/3", "-oout", "-5"}, {2, "<none>", "og"}},
+  };
+  for (const Case& c : cases) {
+    Switches got = read(c.argv);
+    EXPECT_EQ(got.firstPositional, c.expected.firstPositional) << c.argv.size();
+    EXPECT_EQ(got.outbound, c.expected.outbound) << c.argv.size();
+    EXPECT_EQ(got.log, c.expected.log) << c.argv.size();
+  }
+}
+
+}  // namespace

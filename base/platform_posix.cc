@@ -50,6 +50,17 @@ EntryKind entryKind(int dirFd, const dirent* entry) {
   return kindOf(status.st_mode);
 }
 
+// A read or write that a signal interrupted before it moved anything is
+// made again.
+template <typename Transfer>
+std::int64_t retriedWhileInterrupted(Transfer transfer) {
+  ssize_t moved;
+  do {
+    moved = transfer();
+  } while (moved < 0 && errno == EINTR);
+  return moved;
+}
+
 bool isDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -153,28 +164,18 @@ std::FILE* openConfigFile(const std::string& path) {
 
 std::int64_t readFileBytesAt(FileHandle file, std::int64_t offset, void* buffer,
                              std::size_t size) {
-  ssize_t got;
-  do {
-    got = pread(descriptor(file), buffer, size, static_cast<off_t>(offset));
-  } while (got < 0 && errno == EINTR);
-  return got;
+  return retriedWhileInterrupted(
+      [&] { return pread(descriptor(file), buffer, size, static_cast<off_t>(offset)); });
 }
 
 std::int64_t writeFileBytesAt(FileHandle file, std::int64_t offset, const void* buffer,
                               std::size_t size) {
-  ssize_t put;
-  do {
-    put = pwrite(descriptor(file), buffer, size, static_cast<off_t>(offset));
-  } while (put < 0 && errno == EINTR);
-  return put;
+  return retriedWhileInterrupted(
+      [&] { return pwrite(descriptor(file), buffer, size, static_cast<off_t>(offset)); });
 }
 
 std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t size) {
-  ssize_t put;
-  do {
-    put = write(descriptor(file), buffer, size);
-  } while (put < 0 && errno == EINTR);
-  return put;
+  return retriedWhileInterrupted([&] { return write(descriptor(file), buffer, size); });
 }
 
 std::int64_t fileLength(FileHandle file) {

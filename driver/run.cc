@@ -51,13 +51,13 @@ bool outboundDirExists(const std::string& outboundDir) {
   return !path.empty() && pathExists(path);
 }
 
-}  // namespace
+// Ends the process at once with exit status 7 and no message: the reaction
+// to a failed memory allocation anywhere in the program. exit rather than
+// _Exit: lines already printed still reach a redirected console, and files
+// open for update are closed as they stand.
+[[noreturn]] void onAllocationFailure() { std::exit(kExitOutOfMemory); }
 
-void onAllocationFailure() {
-  // exit rather than _Exit: lines already printed still reach a redirected
-  // console, and files open for update are closed as they stand.
-  std::exit(kExitOutOfMemory);
-}
+}  // namespace
 
 int readSwitches(int argc, const char* const* argv, RunSettings* settings) {
   int i = argc > 0 ? 1 : 0;

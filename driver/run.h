@@ -19,7 +19,3 @@ int runPelorin(int argc, const char* const* argv);
 // Applies the switches at the front of the arguments to settings and returns
 // the index of the first positional argument.
 int readSwitches(int argc, const char* const* argv, RunSettings* settings);
-
-// Ends the process at once with exit status 7 and no message: the reaction
-// to a failed memory allocation anywhere in the program.
-[[noreturn]] void onAllocationFailure();

@@ -51,6 +51,17 @@ class OutboundScan : public EndToEnd {
     return joined("out", name) + " to " + addressText(to) + " already from " +
            addressText(kNew) + "\n";
   }
+  // A run as an unprivileged user (nobody, when the tests run as root) while
+  // `relative` has this mode, which is then made 0755 again.
+  RunOutput runWithMode(const std::string& relative, mode_t mode,
+                        const std::vector<std::string>& arguments) {
+    chmod(path(relative).c_str(), mode);
+    RunOptions asNobody;
+    asNobody.unprivileged = true;
+    RunOutput out = run(arguments, asNobody);
+    chmod(path(relative).c_str(), 0755);
+    return out;
+  }
   void setOldTime(const std::string& relative) {
     struct utimbuf times {1000000000, 1000000000};
     utime(path(relative).c_str(), &times);
@@ -103,11 +114,7 @@ TEST_F(OutboundScan, OutboundThatCannotBeListedIsAnError) {
   if (windowsTarget()) GTEST_SKIP() << "Wine runs as root, which may list any directory";
   writeFile("out/a.out", kEmpty);
   // Searchable and writable, but not readable, for everyone but root.
-  chmod(path("out").c_str(), 0333);
-  RunOptions asNobody;
-  asNobody.unprivileged = true;
-  RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "World"}, asNobody);
-  chmod(path("out").c_str(), 0755);
+  RunOutput out = runWithMode("out", 0333, {"-oout", "-lrun.log", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 2);
   EXPECT_EQ(out.console, consoleOf("Error: cannot read out\n"));
   EXPECT_EQ(logWithoutTimes("run.log"),
@@ -184,10 +191,7 @@ TEST_F(OutboundScan, PacketHeldByAMailerCannotBeOpened) {
 TEST_F(OutboundScan, ReadOnlyPacketCannotBeOpened) {
   if (windowsTarget()) GTEST_SKIP() << "Wine run as root opens read-only files for writing";
   writeFile("out/a.out", kEmpty);
-  chmod(path("out/a.out").c_str(), 0444);
-  RunOptions asNobody;
-  asNobody.unprivileged = true;
-  RunOutput out = run({"-oout", "2:5020/999", "World"}, asNobody);
+  RunOutput out = runWithMode("out/a.out", 0444, {"-oout", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 2);
   EXPECT_EQ(out.console, consoleOf("Error: cannot open out/a.out\n"));
   EXPECT_EQ(readFile("out/a.out"), kEmpty);

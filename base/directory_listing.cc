@@ -4,16 +4,21 @@
 
 #include "base/ascii.h"
 
-ListingOutcome listNames(const std::string& directory,
-                         const std::function<bool(const DirectoryEntry&)>& wanted,
+std::vector<std::string> sortedNames(const std::vector<DirectoryEntry>& entries,
+                                     const EntryFilter& wanted) {
+  std::vector<std::string> names;
+  for (const DirectoryEntry& entry : entries) {
+    if (wanted(entry)) names.push_back(entry.name);
+  }
+  std::sort(names.begin(), names.end(), asciiNameLess);
+  return names;
+}
+
+ListingOutcome listNames(const std::string& directory, const EntryFilter& wanted,
                          std::vector<std::string>* names) {
-  names->clear();
   std::vector<DirectoryEntry> entries;
   ListingOutcome outcome = listDirectory(directory, &entries);
-  if (outcome != ListingOutcome::Listed) return outcome;
-  for (DirectoryEntry& entry : entries) {
-    if (wanted(entry)) names->push_back(std::move(entry.name));
-  }
-  std::sort(names->begin(), names->end(), asciiNameLess);
+  *names = outcome == ListingOutcome::Listed ? sortedNames(entries, wanted)
+                                             : std::vector<std::string>();
   return outcome;
 }

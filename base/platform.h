@@ -8,14 +8,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
 // Makes the process safe to start from any parent: the standard streams are
 // open (on POSIX a closed descriptor 0, 1 or 2 gets /dev/null, so that no
-// file the program opens can take its number and receive console text), and
-// a write to a pipe or FIFO whose reader has gone fails instead of killing
-// the process. Called before anything else.
+// file the program opens can take its number and receive console text), a
+// write to a pipe or FIFO whose reader has gone fails instead of killing the
+// process, and an interruption removes a held flag first (see Busy flags).
+// Called before anything else.
 void prepareProcess();
 
 // The separator the platform writes between a directory and a name.
@@ -31,6 +33,10 @@ std::size_t rootLength(const std::string& path);
 
 // True when anything exists under the path; a dangling link does not.
 bool pathExists(const std::string& path);
+
+// True when the name itself exists, whatever it is: a file, a directory, a
+// FIFO, or a symbolic link even when it leads nowhere.
+bool nameExists(const std::string& path);
 
 // The line end of text files and the console: "\n", or "\r\n" on Windows.
 const char* textLineEnd();
@@ -64,6 +70,7 @@ constexpr FileHandle kNoFile = -1;
 enum class OpenOutcome {
   Opened,
   NotRegularFile,  // a link, FIFO, directory or device: not opened, not waited for
+  Vanished,        // nothing has the name any more
   Failed,
 };
 
@@ -99,10 +106,66 @@ std::int64_t fileLength(FileHandle file);
 
 bool closeFile(FileHandle file);
 
+// True while the path still names the open file: nobody has removed or
+// replaced it since it was opened.
+bool pathStillNamesFile(const std::string& path, FileHandle file);
+
 // The size of the pages in which the system moves file data. A write that
 // stays inside one page reaches the file whole or not at all when the
 // process is killed during it.
 std::size_t filePageSize();
+
+// ---- Busy flags
+//
+// A flag is a small file whose mere name keeps other programs off some files.
+// The flags this process takes are held: no other process can take the lock
+// on a held flag (POSIX) or delete it (Windows), and a flag nobody holds is
+// known to be left by a process that died. A held flag is removed when the
+// process is interrupted (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl-C,
+// Ctrl-Break or a closed console) or calls exit; a process killed outright
+// leaves it unheld (POSIX), or the system removes it (Windows).
+
+struct HeldFlag {
+  FileHandle file = kNoFile;
+  std::string path;
+};
+
+enum class FlagOutcome {
+  Taken,   // created holding exactly the content, and held
+  Exists,  // an entry of some kind had the name: left as it was
+  Failed,  // not created for another reason; nothing left behind
+};
+
+// The content of a file, as much of it as a flag could hold.
+using FlagContentTest = std::function<bool(const std::string& content)>;
+
+// Creates the flag `path` holding exactly `content`, atomically and
+// exclusively, and holds it. The content is written whole under the name
+// `temporary` in the same directory first, so the flag never exists empty or
+// in part (where the file system has no hard links, it is written right
+// after the create). An existing entry of any kind under the name is left
+// alone, unless it is a regular file that nobody holds and whose content
+// `replaceable` accepts: that one is replaced by the new flag.
+FlagOutcome takeFlag(const std::string& path, const std::string& temporary,
+                     const std::string& content, const FlagContentTest& replaceable,
+                     HeldFlag* flag);
+
+// Removes the held flag, unless its name has come to stand for another file,
+// and lets it go. False when the name could not be removed.
+bool releaseFlag(HeldFlag* flag);
+
+// Removes `path` when it is a regular file that nobody holds and whose
+// content `removable` accepts; anything else is left as it is. True when it
+// was removed.
+bool removeUnheldFile(const std::string& path, const FlagContentTest& removable);
+
+// The process's id, as flags name it.
+unsigned long processId();
+
+// From deferInterruptions to allowInterruptions an interruption waits, so
+// that work in hand is finished first; allowInterruptions then acts on it.
+void deferInterruptions();
+void allowInterruptions();
 
 // ---- Time
 

@@ -8,6 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
+
 namespace {
 
 int descriptor(FileHandle file) { return static_cast<int>(file); }
@@ -65,6 +68,173 @@ bool isDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool namesFile(const char* path, int fd) {
+  struct stat opened, named;
+  return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && sameFile(opened, named);
+}
+
+// ---- Held flags. The handlers of interruptions and of exit remove what the
+// process holds, so the names live where they can reach them; everything
+// they call is safe in a signal handler.
+
+struct HeldNames {
+  std::atomic<int> file{-1};
+  std::atomic<const char*> temporary{nullptr};  // while the flag is being written
+  std::atomic<const char*> flag{nullptr};
+};
+HeldNames held;
+std::string heldTemporary;
+std::string heldFlag;
+
+volatile sig_atomic_t deferringInterruptions = 0;
+volatile sig_atomic_t pendingInterruption = 0;
+
+void holdName(std::atomic<const char*>* slot, std::string* storage, const std::string& path) {
+  slot->store(nullptr);
+  *storage = path;
+  slot->store(storage->c_str());
+}
+
+// Removes the name unless it has come to stand for another file than the
+// open one. False when unlink failed.
+bool removeNameOf(const char* path, int fd) {
+  struct stat opened, named;
+  if (fstat(fd, &opened) != 0) return false;
+  if (lstat(path, &named) != 0) return errno == ENOENT;
+  if (!sameFile(opened, named)) return true;
+  return unlink(path) == 0 || errno == ENOENT;
+}
+
+void removeHeldNames() {
+  int fd = held.file.load();
+  if (fd < 0) return;
+  for (const char* name : {held.temporary.load(), held.flag.load()}) {
+    if (name != nullptr) removeNameOf(name, fd);
+  }
+}
+
+void letGo(int fd) {
+  held.temporary.store(nullptr);
+  held.flag.store(nullptr);
+  held.file.store(-1);
+  close(fd);
+}
+
+void endByInterruption(int signalNumber) {
+  removeHeldNames();
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
+void onInterruption(int signalNumber) {
+  if (deferringInterruptions) {
+    pendingInterruption = signalNumber;
+    return;
+  }
+  endByInterruption(signalNumber);
+}
+
+void catchInterruption(int signalNumber) {
+  struct sigaction current;
+  // An interruption the parent chose to ignore (nohup) stays ignored.
+  if (sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = onInterruption;
+  sigemptyset(&action.sa_mask);
+  for (int blocked : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, blocked);
+  action.sa_flags = SA_RESTART;
+  sigaction(signalNumber, &action, nullptr);
+}
+
+constexpr std::size_t kLongestFlagRead = 128;
+
+std::string firstBytes(int fd) {
+  char bytes[kLongestFlagRead];
+  ssize_t got = retriedWhileInterrupted([&] { return pread(fd, bytes, sizeof bytes, 0); });
+  return got > 0 ? std::string(bytes, static_cast<std::size_t>(got)) : std::string();
+}
+
+// The file under the name, opened, locked and checked: a regular file that
+// nobody else holds, whose content `accepts` takes, and that the name still
+// stands for once the lock is ours. -1 for anything else.
+int openUnheld(const std::string& path, const FlagContentTest& accepts) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (isRegularFile(fd) && accepts(firstBytes(fd)) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+      namesFile(path.c_str(), fd)) {
+    return fd;
+  }
+  close(fd);
+  return -1;
+}
+
+bool anyContent(const std::string&) { return true; }
+
+int createExclusively(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+}
+
+int createTemporary(const std::string& temporary) {
+  int fd = createExclusively(temporary);
+  // Left by a dead process that had the same id.
+  if (fd < 0 && errno == EEXIST && removeUnheldFile(temporary, anyContent)) {
+    fd = createExclusively(temporary);
+  }
+  return fd;
+}
+
+bool writeWhole(int fd, const std::string& content) {
+  return retriedWhileInterrupted([&] { return write(fd, content.data(), content.size()); }) ==
+         static_cast<ssize_t>(content.size());
+}
+
+bool lockAndWrite(int fd, const std::string& content) {
+  return flock(fd, LOCK_EX | LOCK_NB) == 0 && writeWhole(fd, content);
+}
+
+enum class Placement { Placed, NameTaken, NoHardLinks, Failed };
+
+// Gives the written temporary file the flag's name: a hard link, which fails
+// when the name exists, or a rename over a flag that nobody holds and that
+// `replaceable` accepts, made while its lock is ours.
+Placement placeFlag(const std::string& temporary, const std::string& path,
+                    const FlagContentTest& replaceable) {
+  if (link(temporary.c_str(), path.c_str()) == 0) return Placement::Placed;
+  if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) return Placement::NoHardLinks;
+  if (errno != EEXIST) return Placement::Failed;
+  int unheld = openUnheld(path, replaceable);
+  if (unheld < 0) return Placement::NameTaken;
+  bool replaced = rename(temporary.c_str(), path.c_str()) == 0;
+  close(unheld);
+  return replaced ? Placement::Placed : Placement::Failed;
+}
+
+// Where the file system has no hard links: the flag is created under its
+// own name and written at once.
+FlagOutcome createInPlace(const std::string& path, const std::string& content,
+                          const FlagContentTest& replaceable, HeldFlag* flag) {
+  int fd = createExclusively(path);
+  bool exists = fd < 0 && errno == EEXIST;
+  if (exists && removeUnheldFile(path, replaceable)) {
+    fd = createExclusively(path);
+    exists = fd < 0 && errno == EEXIST;
+  }
+  if (fd < 0) return exists ? FlagOutcome::Exists : FlagOutcome::Failed;
+  held.file.store(fd);
+  holdName(&held.flag, &heldFlag, path);
+  if (!lockAndWrite(fd, content)) {
+    removeNameOf(path.c_str(), fd);
+    letGo(fd);
+    return FlagOutcome::Failed;
+  }
+  *flag = HeldFlag{fd, path};
+  return FlagOutcome::Taken;
+}
+
 }  // namespace
 
 void prepareProcess() {
@@ -72,6 +242,8 @@ void prepareProcess() {
   // A reader that goes away (`| head`, a pager quit early) must not kill the
   // run half way through the outbound: the write fails with EPIPE instead.
   signal(SIGPIPE, SIG_IGN);
+  for (int interruption : {SIGINT, SIGTERM, SIGHUP}) catchInterruption(interruption);
+  std::atexit(removeHeldNames);
 }
 
 char pathSeparator() { return '/'; }
@@ -85,6 +257,11 @@ std::size_t rootLength(const std::string& path) { return path == "/" ? 1 : 0; }
 bool pathExists(const std::string& path) {
   struct stat status;
   return stat(path.c_str(), &status) == 0;
+}
+
+bool nameExists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
 }
 
 const char* textLineEnd() { return "\n"; }
@@ -124,7 +301,7 @@ OpenOutcome openPacketFile(const std::string& path, FileHandle* file) {
     // ELOOP: the name is a symbolic link. ENXIO: a socket, or a device
     // without its hardware. EISDIR: a directory.
     if (errno == ELOOP || errno == ENXIO || errno == EISDIR) return OpenOutcome::NotRegularFile;
-    return OpenOutcome::Failed;
+    return errno == ENOENT ? OpenOutcome::Vanished : OpenOutcome::Failed;
   }
   if (!isRegularFile(fd)) {
     close(fd);
@@ -186,9 +363,64 @@ std::int64_t fileLength(FileHandle file) {
 
 bool closeFile(FileHandle file) { return close(descriptor(file)) == 0; }
 
+bool pathStillNamesFile(const std::string& path, FileHandle file) {
+  return namesFile(path.c_str(), descriptor(file));
+}
+
 std::size_t filePageSize() {
   long size = sysconf(_SC_PAGESIZE);
   return size > 0 ? static_cast<std::size_t>(size) : 4096;
+}
+
+FlagOutcome takeFlag(const std::string& path, const std::string& temporary,
+                     const std::string& content, const FlagContentTest& replaceable,
+                     HeldFlag* flag) {
+  int fd = createTemporary(temporary);
+  if (fd < 0) return FlagOutcome::Failed;
+  held.file.store(fd);
+  holdName(&held.temporary, &heldTemporary, temporary);
+  Placement placement = Placement::Failed;
+  if (lockAndWrite(fd, content)) placement = placeFlag(temporary, path, replaceable);
+  if (placement == Placement::Placed) holdName(&held.flag, &heldFlag, path);
+  // After a rename the temporary name is gone already.
+  bool cleared = unlink(temporary.c_str()) == 0 || errno == ENOENT;
+  held.temporary.store(nullptr);
+  if (placement == Placement::Placed && cleared) {
+    *flag = HeldFlag{fd, path};
+    return FlagOutcome::Taken;
+  }
+  if (placement == Placement::Placed) removeNameOf(path.c_str(), fd);
+  letGo(fd);
+  if (placement == Placement::NoHardLinks) return createInPlace(path, content, replaceable, flag);
+  return placement == Placement::NameTaken ? FlagOutcome::Exists : FlagOutcome::Failed;
+}
+
+bool releaseFlag(HeldFlag* flag) {
+  if (flag->file == kNoFile) return true;
+  int fd = descriptor(flag->file);
+  // The name goes while the lock is still ours, so that no other run can
+  // mistake the flag for a dead one in between.
+  bool removed = removeNameOf(flag->path.c_str(), fd);
+  letGo(fd);
+  flag->file = kNoFile;
+  return removed;
+}
+
+bool removeUnheldFile(const std::string& path, const FlagContentTest& removable) {
+  int fd = openUnheld(path, removable);
+  if (fd < 0) return false;
+  bool removed = unlink(path.c_str()) == 0;
+  close(fd);
+  return removed;
+}
+
+unsigned long processId() { return static_cast<unsigned long>(getpid()); }
+
+void deferInterruptions() { deferringInterruptions = 1; }
+
+void allowInterruptions() {
+  deferringInterruptions = 0;
+  if (pendingInterruption != 0) endByInterruption(pendingInterruption);
 }
 
 std::tm localTime(std::time_t moment) {

@@ -12,6 +12,8 @@
 #include <io.h>
 #include <share.h>
 
+#include <algorithm>
+
 // The C runtime would otherwise expand wildcards in the arguments, and an
 // asterisk in the destination list must reach the program as it was typed.
 extern "C" int _dowildcard;
@@ -45,18 +47,23 @@ std::wstring fullPath(const std::wstring& path) {
   return full;
 }
 
+// A full path as the wide functions take it: a long one gets the prefix
+// \\?\ (\\?\UNC\ for a network path), which lifts the MAX_PATH limit.
+std::wstring extendedWhenLong(const std::wstring& full) {
+  if (full.size() < kLongestPlainPath) return full;
+  if (full.compare(0, 4, L"\\\\?\\") == 0) return full;  // written in that form
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 // The path as the wide functions take it. A long one is made absolute and
-// prefixed with \\?\ (\\?\UNC\ for a network path), which lifts the MAX_PATH
-// limit; that form is taken literally, so GetFullPathNameW first turns
+// extended; that form is taken literally, so GetFullPathNameW first turns
 // slashes into backslashes and resolves "." and "..".
 std::wstring systemPath(const std::string& path) {
   std::wstring wide = widePath(path);
   if (wide.size() < kLongestPlainPath) return wide;
   std::wstring full = fullPath(wide);
-  if (full.empty()) return wide;
-  if (full.compare(0, 4, L"\\\\?\\") == 0) return full;  // written in that form
-  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
+  return full.empty() ? wide : extendedWhenLong(full);
 }
 
 // False when the name has a character the ANSI code page cannot hold: such
@@ -114,11 +121,79 @@ bool isPlainDiskFile(HANDLE handle) {
          kindOf(information.dwFileAttributes) == EntryKind::RegularFile;
 }
 
+// ---- Held flags. A flag is opened delete-on-close and shared for reading
+// only: nobody else can delete it while it is held, and the system removes
+// it with the process's handles however the process ends.
+
+// Held by the main thread while interruptions wait.
+CRITICAL_SECTION interruptionsDeferred;
+
+BOOL WINAPI onConsoleEvent(DWORD) {
+  // Waits for the work in hand; the default handler then ends the process.
+  EnterCriticalSection(&interruptionsDeferred);
+  return FALSE;
+}
+
+constexpr DWORD kLongestFlagRead = 128;
+
+std::string firstBytes(HANDLE handle) {
+  char bytes[kLongestFlagRead];
+  DWORD got = 0;
+  OVERLAPPED start = at(0);
+  if (!ReadFile(handle, bytes, sizeof bytes, &got, &start)) return std::string();
+  return std::string(bytes, got);
+}
+
+bool deleteByHandle(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+HANDLE createTemporary(const std::string& temporary) {
+  auto create = [&] {
+    return CreateFileW(systemPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                       FILE_SHARE_READ, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  };
+  HANDLE handle = create();
+  // Left by a system that went down while a process with the same id held it.
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
+      removeUnheldFile(temporary, [](const std::string&) { return true; })) {
+    handle = create();
+  }
+  return handle;
+}
+
+// Renames the open file to `path`, failing when the name exists. The new
+// name must be absolute: a bare one would be taken relative to the current
+// directory.
+bool renameExclusively(HANDLE handle, const std::string& path) {
+  std::wstring name = extendedWhenLong(fullPath(widePath(path)));
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+  FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::copy(name.begin(), name.end(), rename->FileName);
+  rename->FileName[name.size()] = L'\0';
+  return SetFileInformationByHandle(handle, FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()));
+}
+
+bool writeWhole(HANDLE handle, const std::string& content) {
+  DWORD put = 0;
+  return WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &put, nullptr) &&
+         put == content.size();
+}
+
 }  // namespace
 
 void prepareProcess() {
   // Files are opened as handles, never as C runtime descriptors, so a
   // missing standard stream cannot lend its number to one of them.
+  InitializeCriticalSection(&interruptionsDeferred);
+  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
 char pathSeparator() { return '\\'; }
@@ -139,6 +214,9 @@ std::size_t rootLength(const std::string& path) {
 bool pathExists(const std::string& path) {
   return GetFileAttributesW(systemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+// GetFileAttributesW does not follow a reparse point at the end of the path.
+bool nameExists(const std::string& path) { return pathExists(path); }
 
 const char* textLineEnd() { return "\r\n"; }
 
@@ -169,6 +247,7 @@ OpenOutcome openPacketFile(const std::string& path, FileHandle* file) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return OpenOutcome::Vanished;
     return isDirectory(path) ? OpenOutcome::NotRegularFile : OpenOutcome::Failed;
   }
   if (!isPlainDiskFile(handle)) {
@@ -227,11 +306,63 @@ std::int64_t fileLength(FileHandle file) {
 
 bool closeFile(FileHandle file) { return CloseHandle(handleOf(file)) != 0; }
 
+// A file open without delete sharing can be neither removed nor renamed.
+bool pathStillNamesFile(const std::string&, FileHandle) { return true; }
+
 std::size_t filePageSize() {
   SYSTEM_INFO system;
   GetSystemInfo(&system);
   return system.dwPageSize;
 }
+
+FlagOutcome takeFlag(const std::string& path, const std::string& temporary,
+                     const std::string& content, const FlagContentTest& replaceable,
+                     HeldFlag* flag) {
+  HANDLE handle = createTemporary(temporary);
+  if (handle == INVALID_HANDLE_VALUE) return FlagOutcome::Failed;
+  FlagOutcome outcome = FlagOutcome::Failed;
+  if (writeWhole(handle, content)) {
+    if (renameExclusively(handle, path)) {
+      outcome = FlagOutcome::Taken;
+    } else if (nameExists(path)) {
+      bool replaced = removeUnheldFile(path, replaceable) && renameExclusively(handle, path);
+      outcome = replaced ? FlagOutcome::Taken : FlagOutcome::Exists;
+    }
+  }
+  if (outcome != FlagOutcome::Taken) {
+    CloseHandle(handle);  // which deletes the temporary file
+    return outcome;
+  }
+  *flag = HeldFlag{fileOf(handle), path};
+  return outcome;
+}
+
+bool releaseFlag(HeldFlag* flag) {
+  if (flag->file == kNoFile) return true;
+  HANDLE handle = handleOf(flag->file);
+  bool removed = deleteByHandle(handle);
+  bool closed = CloseHandle(handle) != 0;
+  flag->file = kNoFile;
+  return removed && closed;
+}
+
+bool removeUnheldFile(const std::string& path, const FlagContentTest& removable) {
+  // Asking for delete access fails while another process holds the file
+  // without delete sharing, as a held flag is held.
+  HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ | DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  bool removed = isPlainDiskFile(handle) && removable(firstBytes(handle)) && deleteByHandle(handle);
+  CloseHandle(handle);
+  return removed;
+}
+
+unsigned long processId() { return GetCurrentProcessId(); }
+
+void deferInterruptions() { EnterCriticalSection(&interruptionsDeferred); }
+
+void allowInterruptions() { LeaveCriticalSection(&interruptionsDeferred); }
 
 std::tm localTime(std::time_t moment) {
   std::tm broken{};

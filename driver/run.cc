@@ -36,9 +36,10 @@ int workInOutbound(const std::string& outboundDir, int positionalCount,
   parseDestinationList(&destinations, newOrigin, positionalCount - 1, positional + 1);
   reportMessage("Working in \"%s\", From: " NODE_ADDRESS_FORMAT "\n", outboundDir.c_str(),
                 NODE_ADDRESS_ARGS(newOrigin));
-  if (!scanOutbound(outboundDir, newOrigin, destinations)) return kExitPacketError;
+  ScanOutcome outcome = scanOutbound(outboundDir, newOrigin, destinations);
+  if (outcome == ScanOutcome::Failed) return kExitPacketError;
   consoleMessage("\nDone.\n");
-  return kExitNormal;
+  return outcome == ScanOutcome::BusyNodeLeft ? kExitBusyNodeLeft : kExitNormal;
 }
 
 // True when anything exists under the path, after one trailing path
@@ -93,12 +94,13 @@ int runPelorin(int argc, const char* const* argv) {
     return kExitStatusLog;
   }
   int status = workInOutbound(outboundDir, positionalCount, argv + first);
-  if (status == kExitNormal) {
+  const bool wentThrough = status == kExitNormal || status == kExitBusyNodeLeft;
+  if (wentThrough) {
     closeStatusLog();
   } else {
     abandonStatusLog();
   }
   // The packets were handled, but the record of it is incomplete.
-  if (status == kExitNormal && statusLogWriteFailed()) return kExitStatusLog;
+  if (wentThrough && statusLogWriteFailed()) return kExitStatusLog;
   return status;
 }

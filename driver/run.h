@@ -9,6 +9,7 @@
 constexpr int kExitNormal = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitPacketError = 2;
+constexpr int kExitBusyNodeLeft = 3;  // the pass was complete but for busy nodes' packets
 constexpr int kExitStatusLog = 4;  // cannot be opened, or a write to it failed
 constexpr int kExitOutOfMemory = 7;
 

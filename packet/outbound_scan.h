@@ -12,13 +12,25 @@
 // first of the extension) is C, D, H or O, in any ASCII letter case.
 bool isPacketName(const std::string& name);
 
+enum class ScanOutcome {
+  Completed,     // every packet handled
+  BusyNodeLeft,  // every packet handled but those of busy nodes, left as they were
+  Failed,        // stopped at the first failure, which was reported
+};
+
 // Handles every packet of the directory, in the order of their names (ASCII
 // letters folded to upper case, ties by raw bytes), each completely before
 // the next, and reports every line about them. Only regular files are
 // packets: a link, FIFO or directory named like one is passed over, also
-// when it took a packet's place after the listing. A path that is not a
-// directory holds no packets. Returns false at the first failure, having
-// reported it; a directory that cannot be listed completely is reported as
-// "Error: cannot read" before any packet is looked at.
-bool scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
-                  const DestinationList& destinations);
+// when it took a packet's place after the listing or went away. A path that
+// is not a directory holds no packets; a directory that cannot be listed
+// completely is reported as "Error: cannot read" before any packet is looked
+// at.
+//
+// A packet is rewritten only under its node's busy flag (see busy_flags.h),
+// held from its first packet to be rewritten until the scan moves on to
+// another node; a packet of a busy node is reported and left. No flag of
+// the run's is left when the scan returns, and a complete pass removes what
+// dead runs left.
+ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
+                         const DestinationList& destinations);

@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Kills pelorin at random points while it rewrites an outbound, runs it
 again to the end, and checks that every packet is then exactly what one
-clean run makes of it.
+clean run makes of it, and that no other file is left in the outbound.
 
     .ci/crash_test.py PELORIN [--kills K] [--packets N] [--megabytes M] [--seed S]
+                      [--faulty PELORIN_FAULTY [--flag-kills F]]
 
-Prints how many kill points were tried (runs killed while still working)
-and how many packets were checked; exits 1 on the first damaged packet.
+With the fault build, F more runs are killed right before a random call
+that takes or removes a node's busy flag. Prints how many kill points were
+tried and how many packets were checked; exits 1 on the first damaged
+packet or left file.
 """
 import argparse
 import filecmp
@@ -21,6 +24,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ARGS = ["2:5020/2000", "2:5020/All"]
+# The calls of one node's flag: (fault point, calls per node).
+FLAG_CALLS = [("flagCreate", 1), ("flagWrite", 1), ("flagLink", 1), ("flagRemove", 2)]
 
 
 def run_to_end(pelorin, outbound):
@@ -39,6 +44,26 @@ def same_tree(a, b):
     return None
 
 
+def kill_at_flag_calls(args, rng, original, reference, work):
+    """Kills the fault build before random flag calls; returns the number of kills."""
+    faulty = os.path.abspath(args.faulty)
+    listed_nodes = (args.packets + 1) // 2  # every other packet, each a node of its own
+    for _ in range(args.flag_kills):
+        point, per_node = rng.choice(FLAG_CALLS)
+        fault = "%s:%d:kill" % (point, rng.randint(1, listed_nodes * per_node))
+        shutil.rmtree(work, ignore_errors=True)
+        shutil.copytree(original, work)
+        result = subprocess.run([faulty, "-o" + work] + ARGS, stdout=subprocess.DEVNULL,
+                                env=dict(os.environ, PELORIN_FAULT=fault))
+        if result.returncode != -signal.SIGKILL:
+            sys.exit("the fault build was not killed at %s (status %d)" % (fault, result.returncode))
+        run_to_end(args.pelorin, work)
+        damaged = same_tree(work, reference)
+        if damaged:
+            sys.exit("DAMAGED after a kill at %s: %s differs from one clean run" % (fault, damaged))
+    return args.flag_kills
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("pelorin")
@@ -46,8 +71,10 @@ def main():
     parser.add_argument("--packets", type=int, default=400)
     parser.add_argument("--megabytes", type=float, default=40)
     parser.add_argument("--seed", type=int, default=7)
+    parser.add_argument("--faulty")
+    parser.add_argument("--flag-kills", type=int, default=40)
     args = parser.parse_args()
-    pelorin = os.path.abspath(args.pelorin)
+    args.pelorin = pelorin = os.path.abspath(args.pelorin)
     rng = random.Random(args.seed)
     scratch = tempfile.mkdtemp(prefix="pelorin-crash.")
     try:
@@ -81,9 +108,12 @@ def main():
             if damaged:
                 sys.exit("DAMAGED after a kill: %s differs from one clean run" % damaged)
             checked += args.packets
-        print("crash test: %d kill points tried (%d runs finished before their kill), "
-              "%d packets checked after the second run, none damaged; a clean run took %.3f s"
-              % (killed, finished_first, checked, clean_run))
+        flag_kills = kill_at_flag_calls(args, rng, original, reference, work) if args.faulty else 0
+        checked += flag_kills * args.packets
+        print("crash test: %d kill points tried (%d runs finished before their kill) and %d "
+              "flag calls killed, %d packets checked after the second run, none damaged; "
+              "a clean run took %.3f s"
+              % (killed, finished_first, flag_kills, checked, clean_run))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 

@@ -96,8 +96,9 @@ TEST_F(MachineFaults, FailingCloseIsReportedAfterTheWork) {
 }
 
 TEST_F(MachineFaults, PacketSwappedAfterTheListingIsPassedOver) {
-  // The link would lead to victim.out, beside the outbound.
-  for (const char* swap : {"packetOpen:1:fifo", "packetOpen:1:link"}) {
+  // The link would lead to victim.out, beside the outbound; a packet that
+  // is gone was sent by the mailer.
+  for (const char* swap : {"packetOpen:1:fifo", "packetOpen:1:link", "packetOpen:1:gone"}) {
     std::filesystem::remove(path("out/a.out"));
     writeFile("out/a.out", original());
     writeFile("out/b.out", original());
@@ -197,6 +198,24 @@ TEST_F(MachineFaults, KillAtAnyWriteOrPageBoundaryLeavesEveryMessageWhole) {
     }
     // Each changed message has a page of its own: 8 writes and the header's per packet.
     EXPECT_EQ(killed, 18) << newOrigin;
+    // Kill before every call that takes or removes a node's flag: what a
+    // dead run leaves there is taken over or removed by the next.
+    int flagKills = 0;
+    for (const char* point : {"flagCreate", "flagWrite", "flagLink", "flagRemove"}) {
+      for (int n = 1;; ++n) {
+        restore();
+        const std::string fault = point + (":" + std::to_string(n)) + ":kill";
+        RunOptions faulty;
+        faulty.program = PELORIN_FAULTY_EXE;
+        faulty.environment = {"PELORIN_FAULT=" + fault};
+        if (run(arguments, faulty).status != -1) break;
+        ++flagKills;
+        EXPECT_EQ(run(arguments).status, 0) << fault;
+        EXPECT_EQ(files(), clean) << newOrigin << ", killed at " << fault;
+      }
+    }
+    // Two nodes, each: create, write, link, remove the temporary file and the flag.
+    EXPECT_EQ(flagKills, 10) << newOrigin;
   }
 }
 
@@ -218,6 +237,8 @@ TEST_F(MachineFaults, FailedAllocationEndsTheRunSilentlyWithStatusSeven) {
   head.read(&header[0], 58);
   EXPECT_EQ(header, packetHeader(kOld, kHub));
   EXPECT_EQ(readFile("out/b.out"), original());
+  // The flag of a.out's node went with the process.
+  EXPECT_EQ(namesIn("out"), (std::set<std::string>{"a.out", "b.out"}));
 }
 
 TEST_F(MachineFaults, SecondRunOnABusyLogStopsWithoutWritingIt) {

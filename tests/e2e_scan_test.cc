@@ -1,7 +1,5 @@
 // The scan of the outbound directory and the header rewrite, on real files.
 #include <sys/stat.h>
-#include <sys/types.h>
-#include <utime.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -50,26 +48,6 @@ class OutboundScan : public EndToEnd {
   static std::string alreadyLine(const std::string& name, NodeAddress to) {
     return joined("out", name) + " to " + addressText(to) + " already from " +
            addressText(kNew) + "\n";
-  }
-  // A run as an unprivileged user (nobody, when the tests run as root) while
-  // `relative` has this mode, which is then made 0755 again.
-  RunOutput runWithMode(const std::string& relative, mode_t mode,
-                        const std::vector<std::string>& arguments) {
-    chmod(path(relative).c_str(), mode);
-    RunOptions asNobody;
-    asNobody.unprivileged = true;
-    RunOutput out = run(arguments, asNobody);
-    chmod(path(relative).c_str(), 0755);
-    return out;
-  }
-  void setOldTime(const std::string& relative) {
-    struct utimbuf times {1000000000, 1000000000};
-    utime(path(relative).c_str(), &times);
-  }
-  long modificationTime(const std::string& relative) {
-    struct stat status {};
-    stat(path(relative).c_str(), &status);
-    return static_cast<long>(status.st_mtime);
   }
 };
 

@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <locale.h>
-#include <sys/resource.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -48,6 +51,8 @@ std::string environment(const char* name, const std::string& fallback) {
   dup2(errFd, 2);
   if (consolePipe >= 0) dup2(consolePipe, 1);
   for (int closed : options.closedDescriptors) close(closed);
+  // Whatever the test runner ignores, the program starts as from a terminal.
+  for (int interruption : {SIGINT, SIGTERM, SIGHUP}) signal(interruption, SIG_DFL);
   const unsigned kNobody = 65534;
   if (options.unprivileged && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
     _exit(126);
@@ -114,8 +119,9 @@ Started EndToEnd::start(const std::vector<std::string>& arguments, const RunOpti
 RunOutput EndToEnd::finish(const Started& started) {
   RunOutput result;
   int status = 0;
-  if (started.pid > 0 && waitpid(started.pid, &status, 0) == started.pid && WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
+  if (started.pid > 0 && waitpid(started.pid, &status, 0) == started.pid) {
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   }
   result.console = readWholeFile(started.out);
   result.errors = readWholeFile(started.err);
@@ -150,6 +156,35 @@ std::map<std::string, std::string> EndToEnd::files() const {
     }
   }
   return found;
+}
+
+std::set<std::string> EndToEnd::namesIn(const std::string& relative) const {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(path(relative))) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+RunOutput EndToEnd::runWithMode(const std::string& relative, unsigned mode,
+                                const std::vector<std::string>& arguments) {
+  chmod(path(relative).c_str(), mode);
+  RunOptions asNobody;
+  asNobody.unprivileged = true;
+  RunOutput out = run(arguments, asNobody);
+  chmod(path(relative).c_str(), 0755);
+  return out;
+}
+
+void EndToEnd::setOldTime(const std::string& relative) {
+  struct utimbuf times {1000000000, 1000000000};
+  utime(path(relative).c_str(), &times);
+}
+
+long EndToEnd::modificationTime(const std::string& relative) const {
+  struct stat status {};
+  lstat(path(relative).c_str(), &status);
+  return static_cast<long>(status.st_mtime);
 }
 
 std::string EndToEnd::logWithoutTimes(const std::string& relative) const {

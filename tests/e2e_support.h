@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@
 #include "test_files.h"
 
 struct RunOutput {
-  int status = -1;
+  int status = -1;  // -1 when a signal ended the program
+  int signal = 0;   // the signal that ended it
   std::string console;
   std::string errors;  // standard error, which the program never writes
 };
@@ -68,6 +70,14 @@ class EndToEnd : public testing::Test {
   void makeDirectory(const std::string& relative);
   // Every regular file under the work directory, by relative path.
   std::map<std::string, std::string> files() const;
+  // The names of every entry of a directory, whatever its kind.
+  std::set<std::string> namesIn(const std::string& relative) const;
+  // A run as an unprivileged user (nobody, when the tests run as root) while
+  // `relative` has this mode, which is then made 0755 again.
+  RunOutput runWithMode(const std::string& relative, unsigned mode,
+                        const std::vector<std::string>& arguments);
+  void setOldTime(const std::string& relative);  // 2001-09-09
+  long modificationTime(const std::string& relative) const;
   // The status log with each time stamp replaced by "<time>", after checking
   // that it has the right form.
   std::string logWithoutTimes(const std::string& relative) const;

@@ -16,6 +16,11 @@
 //   packetOpen   the open of a packet (only with the swap ways below)
 //   logWrite     a write to the status log
 //   listing      reading the next entry of the outbound directory
+//   flagCreate   the exclusive create of a busy flag (or of its temporary file)
+//   flagWrite    the write of a flag's line
+//   flagLink     giving a written flag its name (a link, or a rename over a
+//                dead run's flag)
+//   flagRemove   the removal of a flag or of its temporary file
 //
 // and the ways to spoil it:
 //
@@ -29,6 +34,9 @@
 //                8 bytes or less, is made whole
 //   fifo, link   before the open, the packet is replaced by a FIFO, or by a
 //                symbolic link to "../victim.out" beside the outbound
+//   gone         before the open, the packet is removed
+//   nolinks      the call fails with EPERM, as a link does on a file system
+//                without hard links
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -49,6 +57,9 @@ ssize_t __real_pread(int fd, void* buffer, size_t size, off_t offset);
 ssize_t __real_pwrite(int fd, const void* buffer, size_t size, off_t offset);
 ssize_t __real_write(int fd, const void* buffer, size_t size);
 int __real_close(int fd);
+int __real_link(const char* from, const char* to);
+int __real_rename(const char* from, const char* to);
+int __real_unlink(const char* path);
 struct dirent* __real_readdir(DIR* listing);
 }
 
@@ -82,6 +93,11 @@ Fault& fault() {
 }
 
 std::set<int>& packets() {
+  static std::set<int> open;
+  return open;
+}
+
+std::set<int>& flagFiles() {
   static std::set<int> open;
   return open;
 }
@@ -128,13 +144,27 @@ ssize_t spoiledTransfer(Spoil spoil, size_t size, Transfer transfer) {
   return -1;
 }
 
+// For a call that moves no bytes: waits first, kills, or fails.
+template <typename Call>
+auto spoiledCall(Spoil spoil, Call call) -> decltype(call()) {
+  if (spoil == Spoil::None) return call();
+  const std::string& how = fault().how;
+  if (how == "pause") {
+    sleep(2);
+    return call();
+  }
+  if (how == "kill") killed();
+  errno = how == "nolinks" ? EPERM : EIO;
+  return -1;
+}
+
 const char* writePoint(off_t offset) { return offset < kHeaderSize ? "headerWrite" : "areaWrite"; }
 
 void swapEntry(const char* path) {
-  unlink(path);
+  __real_unlink(path);
   if (fault().how == "fifo") {
     mkfifo(path, 0600);
-  } else {
+  } else if (fault().how == "link") {
     if (symlink("../victim.out", path) != 0) _exit(126);
   }
 }
@@ -152,9 +182,12 @@ int __wrap_open(const char* path, int flags, ...) {
     va_end(args);
   }
   bool packet = (flags & O_ACCMODE) == O_RDWR;
+  bool flag = (flags & O_EXCL) != 0;
   if (packet && spoilFor({"packetOpen"}) != Spoil::None) swapEntry(path);
-  int fd = __real_open(path, flags, mode);
+  int fd = flag ? spoiledCall(spoilFor({"flagCreate"}), [&] { return __real_open(path, flags, mode); })
+                : __real_open(path, flags, mode);
   if (fd >= 0 && packet) packets().insert(fd);
+  if (fd >= 0 && flag) flagFiles().insert(fd);
   if (fd >= 0 && (flags & O_DIRECTORY) && std::strcmp(path, ".") != 0) outboundListing = fd;
   return fd;
 }
@@ -184,6 +217,9 @@ ssize_t __wrap_pwrite(int fd, const void* buffer, size_t size, off_t offset) {
 }
 
 ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
+  if (flagFiles().count(fd)) {
+    return spoiledCall(spoilFor({"flagWrite"}), [=] { return __real_write(fd, buffer, size); });
+  }
   Spoil spoil = fd > 2 ? spoilFor({"logWrite"}) : Spoil::None;
   if (spoil != Spoil::None) {
     return spoiledTransfer(spoil, size, [=](size_t n) { return __real_write(fd, buffer, n); });
@@ -192,6 +228,7 @@ ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
 }
 
 int __wrap_close(int fd) {
+  flagFiles().erase(fd);
   bool packet = packets().erase(fd) > 0;
   if (packet && spoilFor({"packetClose"}) != Spoil::None) {
     __real_close(fd);
@@ -199,6 +236,18 @@ int __wrap_close(int fd) {
     return -1;
   }
   return __real_close(fd);
+}
+
+int __wrap_link(const char* from, const char* to) {
+  return spoiledCall(spoilFor({"flagLink"}), [=] { return __real_link(from, to); });
+}
+
+int __wrap_rename(const char* from, const char* to) {
+  return spoiledCall(spoilFor({"flagLink"}), [=] { return __real_rename(from, to); });
+}
+
+int __wrap_unlink(const char* path) {
+  return spoiledCall(spoilFor({"flagRemove"}), [=] { return __real_unlink(path); });
 }
 
 struct dirent* __wrap_readdir(DIR* listing) {

@@ -24,8 +24,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ARGS = ["2:5020/2000", "2:5020/All"]
-# The calls of one node's flag: (fault point, calls per node).
-FLAG_CALLS = [("flagCreate", 1), ("flagWrite", 1), ("flagLink", 1), ("flagRemove", 2)]
+# The flag calls of a run that rewrites N nodes: (fault point, number of calls).
+# The flag file is written once; each node's flag is a link to it.
+FLAG_CALLS = [("flagCreate", lambda n: 1), ("flagWrite", lambda n: 1),
+              ("flagLink", lambda n: n), ("flagRemove", lambda n: n + 1)]
 
 
 def run_to_end(pelorin, outbound):
@@ -49,8 +51,8 @@ def kill_at_flag_calls(args, rng, original, reference, work):
     faulty = os.path.abspath(args.faulty)
     listed_nodes = (args.packets + 1) // 2  # every other packet, each a node of its own
     for _ in range(args.flag_kills):
-        point, per_node = rng.choice(FLAG_CALLS)
-        fault = "%s:%d:kill" % (point, rng.randint(1, listed_nodes * per_node))
+        point, calls = rng.choice(FLAG_CALLS)
+        fault = "%s:%d:kill" % (point, rng.randint(1, calls(listed_nodes)))
         shutil.rmtree(work, ignore_errors=True)
         shutil.copytree(original, work)
         result = subprocess.run([faulty, "-o" + work] + ARGS, stdout=subprocess.DEVNULL,

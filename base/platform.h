@@ -140,12 +140,15 @@ enum class FlagOutcome {
 using FlagContentTest = std::function<bool(const std::string& content)>;
 
 // Creates the flag `path` holding exactly `content`, atomically and
-// exclusively, and holds it. The content is written whole under the name
-// `temporary` in the same directory first, so the flag never exists empty or
-// in part (where the file system has no hard links, it is written right
-// after the create). An existing entry of any kind under the name is left
+// exclusively, and holds it. The flag never exists empty or in part: the
+// content is written whole first, into the file `temporary` in the same
+// directory, and the flag is made a new name of it (on POSIX the one file
+// serves every flag of the process, and stays until dropFlagFile; where the
+// file system has no hard links, the flag is written right after its
+// create instead). An existing entry of any kind under the name is left
 // alone, unless it is a regular file that nobody holds and whose content
-// `replaceable` accepts: that one is replaced by the new flag.
+// `replaceable` accepts: that one is replaced by the new flag. Every call of
+// a process passes the same temporary and content.
 FlagOutcome takeFlag(const std::string& path, const std::string& temporary,
                      const std::string& content, const FlagContentTest& replaceable,
                      HeldFlag* flag);
@@ -153,6 +156,10 @@ FlagOutcome takeFlag(const std::string& path, const std::string& temporary,
 // Removes the held flag, unless its name has come to stand for another file,
 // and lets it go. False when the name could not be removed.
 bool releaseFlag(HeldFlag* flag);
+
+// Removes the file the flags were written in, once no flag is held. False
+// when it could not be removed.
+bool dropFlagFile(const std::string& temporary);
 
 // Removes `path` when it is a regular file that nobody holds and whose
 // content `removable` accepts; anything else is left as it is. True when it

@@ -77,26 +77,36 @@ bool namesFile(const char* path, int fd) {
   return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && sameFile(opened, named);
 }
 
-// ---- Held flags. The handlers of interruptions and of exit remove what the
-// process holds, so the names live where they can reach them; everything
-// they call is safe in a signal handler.
+// ---- Held flags. Every flag of the process is a name of one file, written
+// and locked once (the flag file): a flag costs a link and an unlink. The
+// handlers of interruptions and of exit remove what the process holds, so
+// the names live where they can reach them; everything they call is safe in
+// a signal handler.
 
-struct HeldNames {
+struct HeldName {
   std::atomic<int> file{-1};
-  std::atomic<const char*> temporary{nullptr};  // while the flag is being written
-  std::atomic<const char*> flag{nullptr};
+  std::atomic<const char*> name{nullptr};
+  std::string storage;
 };
-HeldNames held;
-std::string heldTemporary;
-std::string heldFlag;
+HeldName heldFlagFile;
+HeldName heldFlag;
+
+int flagFile = -1;  // open and locked from the first flag to dropFlagFile
+bool noHardLinks = false;
 
 volatile sig_atomic_t deferringInterruptions = 0;
 volatile sig_atomic_t pendingInterruption = 0;
 
-void holdName(std::atomic<const char*>* slot, std::string* storage, const std::string& path) {
-  slot->store(nullptr);
-  *storage = path;
-  slot->store(storage->c_str());
+void hold(HeldName* held, int fd, const std::string& path) {
+  held->name.store(nullptr);
+  held->file.store(fd);
+  held->storage = path;
+  held->name.store(held->storage.c_str());
+}
+
+void unhold(HeldName* held) {
+  held->name.store(nullptr);
+  held->file.store(-1);
 }
 
 // Removes the name unless it has come to stand for another file than the
@@ -109,19 +119,15 @@ bool removeNameOf(const char* path, int fd) {
   return unlink(path) == 0 || errno == ENOENT;
 }
 
-void removeHeldNames() {
+void removeHeld(const HeldName& held) {
   int fd = held.file.load();
-  if (fd < 0) return;
-  for (const char* name : {held.temporary.load(), held.flag.load()}) {
-    if (name != nullptr) removeNameOf(name, fd);
-  }
+  const char* name = held.name.load();
+  if (fd >= 0 && name != nullptr) removeNameOf(name, fd);
 }
 
-void letGo(int fd) {
-  held.temporary.store(nullptr);
-  held.flag.store(nullptr);
-  held.file.store(-1);
-  close(fd);
+void removeHeldNames() {
+  removeHeld(heldFlag);
+  removeHeld(heldFlagFile);
 }
 
 void endByInterruption(int signalNumber) {
@@ -178,43 +184,47 @@ int createExclusively(const std::string& path) {
   return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
 }
 
-int createTemporary(const std::string& temporary) {
+bool lockAndWrite(int fd, const std::string& content) {
+  return flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+         retriedWhileInterrupted([&] { return write(fd, content.data(), content.size()); }) ==
+             static_cast<ssize_t>(content.size());
+}
+
+bool writeFlagFile(const std::string& temporary, const std::string& content) {
   int fd = createExclusively(temporary);
   // Left by a dead process that had the same id.
   if (fd < 0 && errno == EEXIST && removeUnheldFile(temporary, anyContent)) {
     fd = createExclusively(temporary);
   }
-  return fd;
-}
-
-bool writeWhole(int fd, const std::string& content) {
-  return retriedWhileInterrupted([&] { return write(fd, content.data(), content.size()); }) ==
-         static_cast<ssize_t>(content.size());
-}
-
-bool lockAndWrite(int fd, const std::string& content) {
-  return flock(fd, LOCK_EX | LOCK_NB) == 0 && writeWhole(fd, content);
+  if (fd < 0) return false;
+  hold(&heldFlagFile, fd, temporary);
+  if (!lockAndWrite(fd, content)) {
+    removeNameOf(temporary.c_str(), fd);
+    unhold(&heldFlagFile);
+    close(fd);
+    return false;
+  }
+  flagFile = fd;
+  return true;
 }
 
 enum class Placement { Placed, NameTaken, NoHardLinks, Failed };
 
-// Gives the written temporary file the flag's name: a hard link, which fails
-// when the name exists, or a rename over a flag that nobody holds and that
-// `replaceable` accepts, made while its lock is ours.
-Placement placeFlag(const std::string& temporary, const std::string& path,
-                    const FlagContentTest& replaceable) {
+// Gives the flag file the flag's name: a hard link, which fails when the
+// name exists. A flag that nobody holds and that `replaceable` accepts is
+// removed first, while its lock is ours.
+Placement linkFlag(const std::string& temporary, const std::string& path,
+                   const FlagContentTest& replaceable) {
   if (link(temporary.c_str(), path.c_str()) == 0) return Placement::Placed;
   if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) return Placement::NoHardLinks;
   if (errno != EEXIST) return Placement::Failed;
-  int unheld = openUnheld(path, replaceable);
-  if (unheld < 0) return Placement::NameTaken;
-  bool replaced = rename(temporary.c_str(), path.c_str()) == 0;
-  close(unheld);
-  return replaced ? Placement::Placed : Placement::Failed;
+  if (!removeUnheldFile(path, replaceable)) return Placement::NameTaken;
+  if (link(temporary.c_str(), path.c_str()) == 0) return Placement::Placed;
+  return errno == EEXIST ? Placement::NameTaken : Placement::Failed;
 }
 
-// Where the file system has no hard links: the flag is created under its
-// own name and written at once.
+// Where the file system has no hard links: each flag is a file of its own,
+// created under its name and written at once.
 FlagOutcome createInPlace(const std::string& path, const std::string& content,
                           const FlagContentTest& replaceable, HeldFlag* flag) {
   int fd = createExclusively(path);
@@ -224,11 +234,11 @@ FlagOutcome createInPlace(const std::string& path, const std::string& content,
     exists = fd < 0 && errno == EEXIST;
   }
   if (fd < 0) return exists ? FlagOutcome::Exists : FlagOutcome::Failed;
-  held.file.store(fd);
-  holdName(&held.flag, &heldFlag, path);
+  hold(&heldFlag, fd, path);
   if (!lockAndWrite(fd, content)) {
     removeNameOf(path.c_str(), fd);
-    letGo(fd);
+    unhold(&heldFlag);
+    close(fd);
     return FlagOutcome::Failed;
   }
   *flag = HeldFlag{fd, path};
@@ -375,24 +385,24 @@ std::size_t filePageSize() {
 FlagOutcome takeFlag(const std::string& path, const std::string& temporary,
                      const std::string& content, const FlagContentTest& replaceable,
                      HeldFlag* flag) {
-  int fd = createTemporary(temporary);
-  if (fd < 0) return FlagOutcome::Failed;
-  held.file.store(fd);
-  holdName(&held.temporary, &heldTemporary, temporary);
-  Placement placement = Placement::Failed;
-  if (lockAndWrite(fd, content)) placement = placeFlag(temporary, path, replaceable);
-  if (placement == Placement::Placed) holdName(&held.flag, &heldFlag, path);
-  // After a rename the temporary name is gone already.
-  bool cleared = unlink(temporary.c_str()) == 0 || errno == ENOENT;
-  held.temporary.store(nullptr);
-  if (placement == Placement::Placed && cleared) {
-    *flag = HeldFlag{fd, path};
-    return FlagOutcome::Taken;
+  if (!noHardLinks) {
+    if (flagFile < 0 && !writeFlagFile(temporary, content)) return FlagOutcome::Failed;
+    // Named before it is linked, so that no moment is left uncovered: the
+    // handlers remove a name only while it stands for our file.
+    hold(&heldFlag, flagFile, path);
+    Placement placement = linkFlag(temporary, path, replaceable);
+    if (placement == Placement::Placed) {
+      *flag = HeldFlag{flagFile, path};
+      return FlagOutcome::Taken;
+    }
+    unhold(&heldFlag);
+    if (placement != Placement::NoHardLinks) {
+      return placement == Placement::NameTaken ? FlagOutcome::Exists : FlagOutcome::Failed;
+    }
+    noHardLinks = true;
+    if (!dropFlagFile(temporary)) return FlagOutcome::Failed;
   }
-  if (placement == Placement::Placed) removeNameOf(path.c_str(), fd);
-  letGo(fd);
-  if (placement == Placement::NoHardLinks) return createInPlace(path, content, replaceable, flag);
-  return placement == Placement::NameTaken ? FlagOutcome::Exists : FlagOutcome::Failed;
+  return createInPlace(path, content, replaceable, flag);
 }
 
 bool releaseFlag(HeldFlag* flag) {
@@ -401,8 +411,18 @@ bool releaseFlag(HeldFlag* flag) {
   // The name goes while the lock is still ours, so that no other run can
   // mistake the flag for a dead one in between.
   bool removed = removeNameOf(flag->path.c_str(), fd);
-  letGo(fd);
+  unhold(&heldFlag);
+  if (fd != flagFile) close(fd);
   flag->file = kNoFile;
+  return removed;
+}
+
+bool dropFlagFile(const std::string& temporary) {
+  if (flagFile < 0) return true;
+  bool removed = removeNameOf(temporary.c_str(), flagFile);
+  unhold(&heldFlagFile);
+  close(flagFile);
+  flagFile = -1;
   return removed;
 }
 

@@ -346,6 +346,9 @@ bool releaseFlag(HeldFlag* flag) {
   return removed && closed;
 }
 
+// Each flag has a temporary file of its own, which becomes the flag.
+bool dropFlagFile(const std::string&) { return true; }
+
 bool removeUnheldFile(const std::string& path, const FlagContentTest& removable) {
   // Asking for delete access fails while another process holds the file
   // without delete sharing, as a held flag is held.

@@ -83,6 +83,8 @@ bool releaseNodeFlag(BusyFlags* flags) {
   return releaseFlag(&flags->held);
 }
 
+bool dropFlagFile(const BusyFlags& flags) { return dropFlagFile(flags.temporary); }
+
 void removeDeadRunsFiles(const BusyFlags& flags) {
   for (const std::string& name : flags.possibleLeftovers) {
     const bool temporary = isOwnTemporaryName(name);

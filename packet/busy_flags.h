@@ -31,7 +31,7 @@ struct BusyFlags {
   std::set<std::string> busyInListing;
   // Names that may be a dead run's flag or temporary file.
   std::vector<std::string> possibleLeftovers;
-  std::string temporary;  // where the run writes a flag before naming it
+  std::string temporary;  // the file the run writes its flags in before naming them
   HeldFlag held;          // held.path stays after the release, for messages
   std::string heldBase;
 };
@@ -62,6 +62,10 @@ NodeFlag takeNodeFlag(BusyFlags* flags, const std::string& packetName);
 // Removes the flag the run holds, if any. False when it could not be
 // removed.
 bool releaseNodeFlag(BusyFlags* flags);
+
+// Removes the file the run's flags were written in (flags.temporary), once
+// the run holds no flag. False when it could not be removed.
+bool dropFlagFile(const BusyFlags& flags);
 
 // Removes what dead runs left among the possible leftovers of the listing:
 // flags of ours and temporary files that nobody holds.

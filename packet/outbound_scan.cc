@@ -70,13 +70,21 @@ bool rewritePacket(FileHandle file, const std::string& path, PacketHeader header
   return closePacket(file, path);
 }
 
-void reportFlagNotRemoved(const Scan& scan) {
-  reportMessage("Error: cannot remove %s\n", scan.flags.held.path.c_str());
+void reportNotRemoved(const std::string& path) {
+  reportMessage("Error: cannot remove %s\n", path.c_str());
 }
 
 bool releaseNodeFlagOf(Scan* scan) {
   if (releaseNodeFlag(&scan->flags)) return true;
-  reportFlagNotRemoved(*scan);
+  reportNotRemoved(scan->flags.held.path);
+  return false;
+}
+
+// Every flag of the run goes, and the file they were written in.
+bool releaseFlagsOf(Scan* scan) {
+  if (!releaseNodeFlagOf(scan)) return false;
+  if (dropFlagFile(scan->flags)) return true;
+  reportNotRemoved(scan->flags.temporary);
   return false;
 }
 
@@ -100,7 +108,7 @@ Taking takeNodeFor(FileHandle file, const std::string& path, const std::string& 
       return Taking::Failed;
     case NodeFlag::NotRemoved:
       closeFile(file);
-      reportFlagNotRemoved(*scan);
+      reportNotRemoved(scan->flags.held.path);
       return Taking::Failed;
   }
   // Sent and removed by the mailer before the flag was ours.
@@ -189,7 +197,7 @@ ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newO
   scan.flags = busyFlagsOf(outboundDir, entries);
   bool completed = processPackets(sortedNames(entries, isPacketEntry), &scan);
   // Also after a failure: no flag of ours outlives the run.
-  if (!releaseNodeFlagOf(&scan) || !completed) return ScanOutcome::Failed;
+  if (!releaseFlagsOf(&scan) || !completed) return ScanOutcome::Failed;
   removeDeadRunsFiles(scan.flags);
   return scan.busyNodeLeft ? ScanOutcome::BusyNodeLeft : ScanOutcome::Completed;
 }

@@ -12,6 +12,8 @@ each as the median of R runs on the same files:
   headers   open, read 58 bytes, close for every packet
   pelorin   the real job (half the packets listed), with and without a log
   unlisted  pelorin with a list that matches no packet
+  flags     taking and releasing the busy flag of every listed node alone,
+            as the real job does around each node's packets
 
 pelorin's runs alternate between two new origins, so every run does the
 full work of the first. Then it prints the ratios to the floors, the peak
@@ -31,6 +33,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build-bench")
 ORIGINS = ["2:5020/2000", "2:5020/100"]
 UNLISTED = ["9:9/9"]
+LISTED_PREFIX = "139c"  # the packets for net 2:5020, which 2:5020/All selects
 
 
 def build():
@@ -79,6 +82,13 @@ class Outbound:
         listing = "".join(p + "\n" for p in self.paths).encode()
         return self.median([os.path.join(BUILD, "bench", "header_floor")], listing)
 
+    def listed_nodes(self):
+        return len({n.split(".")[0] for n in self.names if n.startswith(LISTED_PREFIX)})
+
+    def flags(self):
+        listed = "".join(n + "\n" for n in self.names if n.startswith(LISTED_PREFIX)).encode()
+        return self.median([os.path.join(BUILD, "bench", "flag_cost"), self.directory], listed)
+
     def pelorin_command(self, destinations, with_log=False):
         # The packets carry the origin of the last run that selected them;
         # the other one makes this run do the whole work again.
@@ -123,6 +133,7 @@ def main():
         work = ob.pelorin(["2:5020/All"])
         work_log = ob.pelorin(["2:5020/All"], with_log=True)
         unlisted = ob.pelorin(UNLISTED)
+        flags = ob.flags()
         peak = ob.pelorin_memory()
         print("outbound: %d packets, %.0f MB, largest packet %.1f MB" %
               (len(ob.names), ob.bytes / 2**20, ob.largest / 2**20))
@@ -133,6 +144,9 @@ def main():
         print("pelorin, half listed, status log: %8.3f s   %.2f x cat" % (work_log, work_log / cat))
         print("pelorin, nothing listed:          %8.3f s   %.2f x open/read/close (target <= 2)" %
               (unlisted, unlisted / headers))
+        nodes = ob.listed_nodes()
+        print("busy flags alone, %d nodes:     %8.3f s   %.1f us a node, %.0f %% of the job" %
+              (nodes, flags, flags / max(nodes, 1) * 1e6, flags / work * 100))
         print("peak memory: %.1f MB = largest packet + %.1f MB   (target <= largest + 8 MB)" %
               (peak / 2**20, (peak - ob.largest) / 2**20))
 

@@ -1,5 +1,7 @@
 #include "address/destination_list.h"
 
+#include <cstdio>
+
 #include "base/ascii.h"
 
 namespace {
@@ -135,4 +137,23 @@ bool destinationListMatches(const DestinationList& list, const NodeAddress& addr
     if (entryMatches(entry, address)) return true;
   }
   return false;
+}
+
+std::string destinationSelection(const DestinationEntry& entry) {
+  const NodeAddress& a = entry.address;
+  char text[64];
+  switch (entry.wild) {
+    case WildZone: return "World";
+    case WildNet: std::snprintf(text, sizeof text, "%hd:All", a.zone); break;
+    case WildNode: std::snprintf(text, sizeof text, "%hd:%hd/All", a.zone, a.net); break;
+    case WildPoint:
+    case WildNone:
+      if (entry.wild == WildPoint || a.point == 0) {
+        std::snprintf(text, sizeof text, "%hd:%hd/%hd.All", a.zone, a.net, a.node);
+      } else {
+        std::snprintf(text, sizeof text, NODE_ADDRESS_FORMAT, NODE_ADDRESS_ARGS(a));
+      }
+      break;
+  }
+  return text;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,3 +37,8 @@ void parseDestinationList(DestinationList* list, const NodeAddress& startAddress
 
 // True when at least one entry matches the address; false for an empty list.
 bool destinationListMatches(const DestinationList& list, const NodeAddress& address);
+
+// What the entry selects, in route syntax with each number as messages write
+// addresses: "World", "2:All", "2:335/All", "2:335/500.All" (a node and all
+// its points) or "2:335/500.3".
+std::string destinationSelection(const DestinationEntry& entry);

@@ -123,4 +123,30 @@ TEST(DestinationList, AnyMatchingEntrySelects) {
   EXPECT_FALSE(listSelects({"1:1/1", "2:335/501", "9:9/9"}, {2, 335, 500, 0}));
 }
 
+TEST(DestinationList, EachEntryReadsBackInRouteSyntax) {
+  const std::pair<std::vector<const char*>, std::vector<std::string>> cases[] = {
+      {{"World", "wORLD", "All:5"}, {"World", "World", "World"}},
+      {{"2:All", "2:"}, {"2:All", "2:All"}},
+      {{"2:335", "2:335/", "2:335/All", "2:335.5", "All", ""},
+       {"2:335/All", "2:335/All", "2:335/All", "2:335/All", "2:335/All", "2:335/All"}},
+      {{"332/All", "332/"}, {"2:332/All", "2:332/All"}},
+      {{"2:335/500", "2:335/500.0", "2:335/500.All", "2:335/500.", "2:335/500.3"},
+       {"2:335/500.All", "2:335/500.All", "2:335/500.All", "2:335/500.All", "2:335/500.3"}},
+      {{"600", ".4", ".All", "."}, {"2:335/600.All", "2:335/600.4", "2:335/600.All", "2:335/600.All"}},
+      {{"*", "2:335/100/7", "2:abc/5", "2:/5"},
+       {"2:335/0.All", "2:335/100.All", "2:0/5.All", "2:0/5.All"}},
+      // Numbers wrap to 16 bits and are written signed.
+      {{"2:70000/65535.65536", "65535:1/2.40000"}, {"2:4464/-1.All", "-1:1/2.-25536"}},
+      // After World every inherited field is 0.
+      {{"World", "5", ".3", "7/1"}, {"World", "0:0/5.All", "0:0/5.3", "0:7/1.All"}},
+  };
+  for (const auto& [arguments, selections] : cases) {
+    DestinationList list;
+    parseDestinationList(&list, kFrom, static_cast<int>(arguments.size()), arguments.data());
+    std::vector<std::string> read;
+    for (const DestinationEntry& entry : list.entries) read.push_back(destinationSelection(entry));
+    EXPECT_EQ(read, selections) << arguments.front();
+  }
+}
+
 }  // namespace

@@ -166,6 +166,10 @@ bool dropFlagFile(const std::string& temporary);
 // was removed.
 bool removeUnheldFile(const std::string& path, const FlagContentTest& removable);
 
+// True when `path` is a regular file that nobody holds and whose content
+// `accepts` takes, as removeUnheldFile would find it; nothing is changed.
+bool isUnheldFile(const std::string& path, const FlagContentTest& accepts);
+
 // The process's id, as flags name it.
 unsigned long processId();
 

@@ -434,6 +434,13 @@ bool removeUnheldFile(const std::string& path, const FlagContentTest& removable)
   return removed;
 }
 
+bool isUnheldFile(const std::string& path, const FlagContentTest& accepts) {
+  int fd = openUnheld(path, accepts);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
 unsigned long processId() { return static_cast<unsigned long>(getpid()); }
 
 void deferInterruptions() { deferringInterruptions = 1; }

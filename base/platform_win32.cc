@@ -150,6 +150,20 @@ bool deleteByHandle(HANDLE handle) {
   return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
+// The file under the name, opened for deletion and checked: a regular file
+// whose content `accepts` takes. Asking for delete access fails while
+// another process holds the file without delete sharing, as a held flag is
+// held. INVALID_HANDLE_VALUE for anything else.
+HANDLE openUnheld(const std::string& path, const FlagContentTest& accepts) {
+  HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ | DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return handle;
+  if (isPlainDiskFile(handle) && accepts(firstBytes(handle))) return handle;
+  CloseHandle(handle);
+  return INVALID_HANDLE_VALUE;
+}
+
 HANDLE createTemporary(const std::string& temporary) {
   auto create = [&] {
     return CreateFileW(systemPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
@@ -350,15 +364,18 @@ bool releaseFlag(HeldFlag* flag) {
 bool dropFlagFile(const std::string&) { return true; }
 
 bool removeUnheldFile(const std::string& path, const FlagContentTest& removable) {
-  // Asking for delete access fails while another process holds the file
-  // without delete sharing, as a held flag is held.
-  HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ | DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE handle = openUnheld(path, removable);
   if (handle == INVALID_HANDLE_VALUE) return false;
-  bool removed = isPlainDiskFile(handle) && removable(firstBytes(handle)) && deleteByHandle(handle);
+  bool removed = deleteByHandle(handle);
   CloseHandle(handle);
   return removed;
+}
+
+bool isUnheldFile(const std::string& path, const FlagContentTest& accepts) {
+  HANDLE handle = openUnheld(path, accepts);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
 }
 
 unsigned long processId() { return GetCurrentProcessId(); }

@@ -23,10 +23,20 @@ void printUsage() {
   consoleMessage("\n<to-adr-list> is as in route.cfg\n\n");
 }
 
+// A preview shows how each destination argument was read.
+void reportSelections(const DestinationList& destinations, int count,
+                      const char* const* arguments) {
+  for (int i = 0; i < count; ++i) {
+    consoleMessage("Destination \"%s\" selects %s\n", arguments[i],
+                   destinationSelection(destinations.entries[static_cast<std::size_t>(i)]).c_str());
+  }
+}
+
 // The part of the run after the status log is open; a failure leaves the
 // log without its "End" line.
-int workInOutbound(const std::string& outboundDir, int positionalCount,
+int workInOutbound(const RunSettings& settings, int positionalCount,
                    const char* const* positional) {
+  const std::string& outboundDir = *settings.outboundDir;
   NodeAddress newOrigin;
   if (!parseNodeAddress(positional[0], &newOrigin)) {
     printUsage();
@@ -36,9 +46,12 @@ int workInOutbound(const std::string& outboundDir, int positionalCount,
   parseDestinationList(&destinations, newOrigin, positionalCount - 1, positional + 1);
   reportMessage("Working in \"%s\", From: " NODE_ADDRESS_FORMAT "\n", outboundDir.c_str(),
                 NODE_ADDRESS_ARGS(newOrigin));
-  ScanOutcome outcome = scanOutbound(outboundDir, newOrigin, destinations);
+  if (settings.preview) reportSelections(destinations, positionalCount - 1, positional + 1);
+  ScanOutcome outcome =
+      scanOutbound(outboundDir, newOrigin, destinations,
+                   settings.preview ? ScanMode::Preview : ScanMode::Rewrite);
   if (outcome == ScanOutcome::Failed) return kExitPacketError;
-  consoleMessage("\nDone.\n");
+  consoleMessage(settings.preview ? "\nPreview done: nothing was written.\n" : "\nDone.\n");
   return outcome == ScanOutcome::BusyNodeLeft ? kExitBusyNodeLeft : kExitNormal;
 }
 
@@ -68,6 +81,7 @@ int readSwitches(int argc, const char* const* argv, RunSettings* settings) {
     const char letter = asciiToUpper(argument[1]);
     if (letter == 'L') settings->statusLogPath = std::string(argument + 2);
     if (letter == 'O') settings->outboundDir = std::string(argument + 2);
+    if (letter == 'N') settings->preview = true;
   }
   return i;
 }
@@ -89,11 +103,12 @@ int runPelorin(int argc, const char* const* argv) {
     reportMessage("Dir %s not found.\n", outboundDir.c_str());
     return kExitUsage;
   }
-  if (settings.statusLogPath && !openStatusLog(*settings.statusLogPath)) {
+  // A preview writes nothing, the status log included.
+  if (settings.statusLogPath && !settings.preview && !openStatusLog(*settings.statusLogPath)) {
     consoleMessage("\nError opening %s !\n\n", settings.statusLogPath->c_str());
     return kExitStatusLog;
   }
-  int status = workInOutbound(outboundDir, positionalCount, argv + first);
+  int status = workInOutbound(settings, positionalCount, argv + first);
   const bool wentThrough = status == kExitNormal || status == kExitBusyNodeLeft;
   if (wentThrough) {
     closeStatusLog();

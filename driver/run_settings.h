@@ -1,5 +1,5 @@
-// The two settings of a run: filled by the configuration file, then replaced
-// by the command-line switches, read-only afterwards.
+// The settings of a run: filled by the configuration file, then replaced by
+// the command-line switches, read-only afterwards.
 #pragma once
 
 #include <optional>
@@ -8,4 +8,5 @@
 struct RunSettings {
   std::optional<std::string> outboundDir;    // as written, trailing separator kept
   std::optional<std::string> statusLogPath;  // none: the run writes no status log
+  bool preview = false;  // -n: report what a run would do, writing nothing
 };

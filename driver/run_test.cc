@@ -11,12 +11,14 @@ struct Switches {
   int firstPositional;
   std::string outbound;
   std::string log;
+  bool preview = false;
 };
 
 Switches read(std::vector<const char*> argv) {
   RunSettings settings;
   int first = readSwitches(static_cast<int>(argv.size()), argv.data(), &settings);
-  return {first, settings.outboundDir.value_or("<none>"), settings.statusLogPath.value_or("<none>")};
+  return {first, settings.outboundDir.value_or("<none>"), settings.statusLogPath.value_or("<none>"),
+          settings.preview};
 }
 
 TEST(Switches, LettersInAnyCaseValuesAttachedLaterOnesWin) {
@@ -31,12 +33,17 @@ TEST(Switches, LettersInAnyCaseValuesAttachedLaterOnesWin) {
       {{"pelorin", "-o", "-l"}, {3, "", ""}},
       // -log names the log "og"; switches end at the first other argument.
       {{"pelorin", "-log", "1:2/3", "-oout", "-5"}, {2, "<none>", "og"}},
+      // -n in either case, whatever follows the letter; after the switches, a pattern.
+      {{"pelorin", "-nothing", "-oout", "1:2/3"}, {3, "out", "<none>", true}},
+      {{"pelorin", "-N", "1:2/3", "-n"}, {2, "<none>", "<none>", true}},
+      {{"pelorin", "1:2/3", "-n"}, {1, "<none>", "<none>", false}},
   };
   for (const Case& c : cases) {
     Switches got = read(c.argv);
     EXPECT_EQ(got.firstPositional, c.expected.firstPositional) << c.argv.size();
     EXPECT_EQ(got.outbound, c.expected.outbound) << c.argv.size();
     EXPECT_EQ(got.log, c.expected.log) << c.argv.size();
+    EXPECT_EQ(got.preview, c.expected.preview) << c.argv.size();
   }
 }
 

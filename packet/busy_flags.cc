@@ -78,6 +78,13 @@ NodeFlag takeNodeFlag(BusyFlags* flags, const std::string& packetName) {
   return NodeFlag::Held;
 }
 
+bool nodeLooksBusy(const BusyFlags& flags, const std::string& packetName) {
+  const std::string base = nodeBaseOf(packetName);
+  const std::string ownSpelling = flagPath(flags, base, ".bsy");
+  return flags.busyInListing.count(base) != 0 || nameExists(flagPath(flags, base, ".csy")) ||
+         (nameExists(ownSpelling) && !isUnheldFile(ownSpelling, isOwnFlagContent));
+}
+
 bool releaseNodeFlag(BusyFlags* flags) {
   flags->heldBase.clear();
   return releaseFlag(&flags->held);

@@ -59,6 +59,11 @@ enum class NodeFlag {
 // the listing makes the node busy too, and our flag goes again.
 NodeFlag takeNodeFlag(BusyFlags* flags, const std::string& packetName);
 
+// True when a run would find the packet's node busy, without taking its
+// flag: the listing shows it busy, or a .csy or a .bsy of our spelling
+// exists now that is not a dead run's flag of ours.
+bool nodeLooksBusy(const BusyFlags& flags, const std::string& packetName);
+
 // Removes the flag the run holds, if any. False when it could not be
 // removed.
 bool releaseNodeFlag(BusyFlags* flags);

@@ -150,14 +150,34 @@ bool finishPageWrites(PageWrites* writes) {
   return !writes->failed;
 }
 
+namespace {
+
+// Everything after the header; false when there is nothing or it cannot be read.
+bool readMessageArea(FileHandle packet, MessageArea* area) {
+  std::int64_t length = fileLength(packet);
+  if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return false;
+  resizeMessageArea(area, static_cast<std::uint64_t>(length) - kPacketHeaderSize);
+  return readFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length);
+}
+
+}  // namespace
+
+bool countMessagesToRewrite(FileHandle packet, const NodeAddress& oldOrigin, MessageArea* area,
+                            int* changedCount) {
+  *changedCount = 0;
+  if (!readMessageArea(packet, area)) return false;
+  // Only the old origin decides which messages qualify.
+  MessageWalk walk =
+      walkMessageArea(area->bytes.get(), area->length, oldOrigin, oldOrigin, nullptr);
+  *changedCount = walk.changedCount;
+  return walk.ok;
+}
+
 bool rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
                      const NodeAddress& newOrigin, MessageArea* area,
                      int* changedCount) {
   *changedCount = 0;
-  std::int64_t length = fileLength(packet);
-  if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return false;
-  resizeMessageArea(area, static_cast<std::uint64_t>(length) - kPacketHeaderSize);
-  if (!readFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length)) return false;
+  if (!readMessageArea(packet, area)) return false;
   const std::int64_t areaAt = kPacketHeaderSize;
   const unsigned char* bytes = area->bytes.get();
   // Only the pages that hold changed messages are written, and only from

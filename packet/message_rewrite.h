@@ -70,6 +70,12 @@ void addChangedMessage(PageWrites* writes, std::int64_t messageAt);
 // nothing more is written.
 bool finishPageWrites(PageWrites* writes);
 
+// Reads the message area of an open packet as rewriteMessages does and
+// counts the messages it would change, writing nothing. False on a
+// malformed or unreadable area.
+bool countMessagesToRewrite(FileHandle packet, const NodeAddress& oldOrigin, MessageArea* area,
+                            int* changedCount);
+
 // Reads the message area of an open packet (everything after the header)
 // into `area`, walks it, and writes the changed messages back in place, by
 // pages (PageWrites). Returns false, having written nothing, on a malformed

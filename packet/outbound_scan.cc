@@ -18,6 +18,7 @@ struct Scan {
   const DestinationList* destinations = nullptr;
   MessageArea area;  // one buffer, grown to the largest area read
   BusyFlags flags;
+  bool preview = false;
   bool busyNodeLeft = false;
 };
 
@@ -58,6 +59,13 @@ bool readHeader(FileHandle file, const std::string& path, PacketHeader* header) 
 bool rewritePacket(FileHandle file, const std::string& path, PacketHeader header, Scan* scan) {
   NodeAddress oldOrigin = headerOrigin(header);
   int changedCount = 0;
+  if (scan->preview) {
+    if (!countMessagesToRewrite(file, oldOrigin, &scan->area, &changedCount)) {
+      return failPacket(file, path);
+    }
+    reportMessage("Changed Messages: %d\n", changedCount);
+    return closePacket(file, path);
+  }
   deferInterruptions();
   bool written = rewriteMessages(file, oldOrigin, scan->newOrigin, &scan->area, &changedCount);
   if (written) {
@@ -90,18 +98,26 @@ bool releaseFlagsOf(Scan* scan) {
 
 enum class Taking { Taken, PacketLeft, Failed };
 
+Taking leaveBusyPacket(FileHandle file, const std::string& path, Scan* scan) {
+  reportMessage("%s busy, left for the next run\n", path.c_str());
+  scan->busyNodeLeft = true;
+  return closePacket(file, path) ? Taking::PacketLeft : Taking::Failed;
+}
+
 // Takes the flag of the packet's node before the packet is rewritten, and
 // reads the header again under it: a tosser may have added to the packet,
 // or a mailer sent it, in the meantime. A packet left (its node busy, or
 // gone) is closed; a failure is reported.
 Taking takeNodeFor(FileHandle file, const std::string& path, const std::string& name,
                    PacketHeader* header, Scan* scan) {
+  if (scan->preview) {
+    // A preview takes no flag: the packet stays as read.
+    if (nodeLooksBusy(scan->flags, name)) return leaveBusyPacket(file, path, scan);
+    return Taking::Taken;
+  }
   switch (takeNodeFlag(&scan->flags, name)) {
     case NodeFlag::Held: break;
-    case NodeFlag::Busy:
-      reportMessage("%s busy, left for the next run\n", path.c_str());
-      scan->busyNodeLeft = true;
-      return closePacket(file, path) ? Taking::PacketLeft : Taking::Failed;
+    case NodeFlag::Busy: return leaveBusyPacket(file, path, scan);
     case NodeFlag::Failed:
       reportMessage("Error: cannot open %s\n", path.c_str());
       closeFile(file);
@@ -184,7 +200,7 @@ bool isPacketName(const std::string& name) {
 }
 
 ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
-                         const DestinationList& destinations) {
+                         const DestinationList& destinations, ScanMode mode) {
   std::vector<DirectoryEntry> entries;
   if (listDirectory(outboundDir, &entries) == ListingOutcome::Failed) {
     reportMessage("Error: cannot read %s\n", outboundDir.c_str());
@@ -195,9 +211,10 @@ ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newO
   scan.newOrigin = newOrigin;
   scan.destinations = &destinations;
   scan.flags = busyFlagsOf(outboundDir, entries);
+  scan.preview = mode == ScanMode::Preview;
   bool completed = processPackets(sortedNames(entries, isPacketEntry), &scan);
   // Also after a failure: no flag of ours outlives the run.
   if (!releaseFlagsOf(&scan) || !completed) return ScanOutcome::Failed;
-  removeDeadRunsFiles(scan.flags);
+  if (!scan.preview) removeDeadRunsFiles(scan.flags);
   return scan.busyNodeLeft ? ScanOutcome::BusyNodeLeft : ScanOutcome::Completed;
 }

@@ -12,6 +12,11 @@
 // first of the extension) is C, D, H or O, in any ASCII letter case.
 bool isPacketName(const std::string& name);
 
+enum class ScanMode {
+  Rewrite,
+  Preview,  // every line of a rewrite, but nothing written: no packet byte, no flag
+};
+
 enum class ScanOutcome {
   Completed,     // every packet handled
   BusyNodeLeft,  // every packet handled but those of busy nodes, left as they were
@@ -31,6 +36,7 @@ enum class ScanOutcome {
 // held from its first packet to be rewritten until the scan moves on to
 // another node; a packet of a busy node is reported and left. No flag of
 // the run's is left when the scan returns, and a complete pass removes what
-// dead runs left.
+// dead runs left. A preview reports the same lines and outcome from the
+// files as they are, and changes nothing.
 ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
-                         const DestinationList& destinations);
+                         const DestinationList& destinations, ScanMode mode);

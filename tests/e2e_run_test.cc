@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "e2e_support.h"
 
@@ -157,6 +158,59 @@ TEST_F(RunSequence, ClosedStandardStreamsLendTheirNumbersToNoFile) {
               logOf({"Working in \"out\", From: 2:5020/999.0",
                      "out/a.out to 2:5020/1.0 from 2:5020/100.0", "Changed Messages: 1"},
                     true));
+  }
+}
+
+TEST_F(RunSequence, PreviewForetellsTheRunAndWritesNothing) {
+  const NodeAddress otherNet{2, 463, 68, 0};
+  const std::string echo = packet(kOld, kHub, {echomail("A", 5020, 100, "x")});
+  const std::string toRewrite = fromLine("139c0001.out") + "Changed Messages: 1\n";
+  const std::string malformed = packetHeader(kOld, kHub) + std::string(40, 'x');  // no message
+  struct Case {
+    std::map<std::string, std::string> files;
+    std::string body;  // what both runs report after "Working in"
+    int status;
+  };
+  const Case cases[] = {
+      // Rewritten (under a dead run's flag, which the real run takes over),
+      // already from, unlisted, busy.
+      {{{"out/139c0001.out", echo},
+        {"out/139c0001.bsy", "999999 pelorin\n"},
+        {"out/139c0002.out", packet(kNew, {2, 5020, 2, 0}, {})},
+        {"out/01cf0044.out", packet(kOld, otherNet, {})},
+        {"out/139c0003.out", packet(kOld, {2, 5020, 3, 0}, {})},
+        {"out/139c0003.bsy", "12345\n"}},
+       toRewrite + joined("out", "139c0002.out") + " to 2:5020/2.0 already from 2:5020/999.0\n" +
+           joined("out", "139c0003.out") + " busy, left for the next run\n",
+       3},
+      {{{"out/139c0001.out", echo}, {"out/139c0002.out", malformed}},
+       toRewrite + fromLine("139c0002.out") + "Error in " + joined("out", "139c0002.out") + "\n",
+       2},
+  };
+  const std::vector<std::string> list = {"2:5020/999", "2:5020/All", "*", "463/68.3"};
+  const std::string selections =
+      "Destination \"2:5020/All\" selects 2:5020/All\n"
+      "Destination \"*\" selects 2:5020/0.All\n"
+      "Destination \"463/68.3\" selects 2:463/68.3\n";
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(path("out"));
+    for (const auto& [name, bytes] : c.files) {
+      writeFile(name, bytes);
+      setOldTime(name);
+    }
+    std::vector<std::string> preview = {"-n", "-oout", "-lrun.log"};
+    preview.insert(preview.end(), list.begin(), list.end());
+    RunOutput out = run(preview);
+    EXPECT_EQ(out.status, c.status);
+    const std::string previewEnd = c.status == 2 ? "" : "\nPreview done: nothing was written.\n";
+    EXPECT_EQ(out.console, consoleOf(selections + c.body + previewEnd));
+    EXPECT_EQ(files(), c.files);
+    for (const auto& [name, bytes] : c.files) EXPECT_EQ(modificationTime(name), 1000000000) << name;
+    std::vector<std::string> real = {"-oout"};
+    real.insert(real.end(), list.begin(), list.end());
+    RunOutput after = run(real);
+    EXPECT_EQ(after.status, c.status);
+    EXPECT_EQ(after.console, consoleOf(c.body + (c.status == 2 ? "" : "\nDone.\n")));
   }
 }
 

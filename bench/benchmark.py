@@ -14,6 +14,7 @@ each as the median of R runs on the same files:
   unlisted  pelorin with a list that matches no packet
   flags     taking and releasing the busy flag of every listed node alone,
             as the real job does around each node's packets
+  preview   pelorin -n on the real job: what it would do, nothing written
 
 pelorin's runs alternate between two new origins, so every run does the
 full work of the first. Then it prints the ratios to the floors, the peak
@@ -100,6 +101,12 @@ class Outbound:
             command.append("-l" + self.log)
         return command + [origin] + destinations
 
+    def preview(self):
+        # Every packet still waits for the origin of the next real run.
+        command = self.pelorin_command(["2:5020/All"])
+        self.turn -= 1
+        return self.median(command[:1] + ["-n"] + command[1:])
+
     def pelorin(self, destinations, with_log=False):
         return statistics.median(timed(self.pelorin_command(destinations, with_log))
                                  for _ in range(self.runs))
@@ -134,6 +141,7 @@ def main():
         work_log = ob.pelorin(["2:5020/All"], with_log=True)
         unlisted = ob.pelorin(UNLISTED)
         flags = ob.flags()
+        preview = ob.preview()
         peak = ob.pelorin_memory()
         print("outbound: %d packets, %.0f MB, largest packet %.1f MB" %
               (len(ob.names), ob.bytes / 2**20, ob.largest / 2**20))
@@ -144,6 +152,8 @@ def main():
         print("pelorin, half listed, status log: %8.3f s   %.2f x cat" % (work_log, work_log / cat))
         print("pelorin, nothing listed:          %8.3f s   %.2f x open/read/close (target <= 2)" %
               (unlisted, unlisted / headers))
+        print("pelorin -n, the same previewed:   %8.3f s   %.2f x the real job (target <= 1)" %
+              (preview, preview / work))
         nodes = ob.listed_nodes()
         print("busy flags alone, %d nodes:     %8.3f s   %.1f us a node, %.0f %% of the job" %
               (nodes, flags, flags / max(nodes, 1) * 1e6, flags / work * 100))

@@ -11,6 +11,9 @@
 #include <atomic>
 #include <cstdlib>
 
+static_assert(sizeof(off_t) == 8, "packets, listings and stat need 64-bit file offsets");
+static_assert(sizeof(time_t) == 8, "status-log time stamps need a time_t that outlives 2038");
+
 namespace {
 
 int descriptor(FileHandle file) { return static_cast<int>(file); }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -88,11 +89,13 @@ void EndToEnd::TearDown() {
 
 std::vector<std::string> EndToEnd::command(const std::string& program) {
   std::vector<std::string> words;
-  std::string runner = environment("PELORIN_TEST_RUNNER", "");
-  if (!runner.empty()) words.push_back(runner);
+  std::istringstream runner(environment("PELORIN_TEST_RUNNER", PELORIN_EMULATOR));
+  for (std::string word; runner >> word;) words.push_back(word);
   words.push_back(fs::absolute(program).string());
   return words;
 }
+
+bool EndToEnd::emulated() { return std::string(PELORIN_EMULATOR) != ""; }
 
 Started EndToEnd::start(const std::vector<std::string>& arguments, const RunOptions& options) {
   std::string program = options.program.empty()

@@ -3,8 +3,9 @@
 //
 // The program under test is the one this suite was built with, unless
 // PELORIN_TEST_EXE names another; PELORIN_TEST_RUNNER names a program to
-// start it with (such as wine64), and PELORIN_TEST_WINDOWS=1 says that it is
-// a Windows build, so paths use '\' and text lines end in CR LF.
+// start it with (such as wine64; words separated by blanks), by default the
+// emulator of a cross build; and PELORIN_TEST_WINDOWS=1 says that it is a
+// Windows build, so paths use '\' and text lines end in CR LF.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -52,6 +53,8 @@ extern const char* const kUsage;
 class EndToEnd : public testing::Test {
  public:
   static bool windowsTarget();
+  // True for a cross build, whose programs run under an emulator.
+  static bool emulated();
   // The command that starts the program (or a helper) under test.
   static std::vector<std::string> command(const std::string& program);
 

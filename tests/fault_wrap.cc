@@ -51,16 +51,23 @@
 #include <set>
 #include <string>
 
+// With 64-bit file offsets on a 32-bit system the C library's headers turn
+// open, pread, pwrite and readdir into open64, pread64, pwrite64 and
+// readdir64: both names of each are wrapped, into the same hook.
 extern "C" {
 int __real_open(const char* path, int flags, ...);
+int __real_open64(const char* path, int flags, ...);
 ssize_t __real_pread(int fd, void* buffer, size_t size, off_t offset);
+ssize_t __real_pread64(int fd, void* buffer, size_t size, off_t offset);
 ssize_t __real_pwrite(int fd, const void* buffer, size_t size, off_t offset);
+ssize_t __real_pwrite64(int fd, const void* buffer, size_t size, off_t offset);
 ssize_t __real_write(int fd, const void* buffer, size_t size);
 int __real_close(int fd);
 int __real_link(const char* from, const char* to);
 int __real_rename(const char* from, const char* to);
 int __real_unlink(const char* path);
 struct dirent* __real_readdir(DIR* listing);
+struct dirent* __real_readdir64(DIR* listing);
 }
 
 namespace {
@@ -169,51 +176,96 @@ void swapEntry(const char* path) {
   }
 }
 
-}  // namespace
+using OpenCall = int (*)(const char*, int, ...);
 
-extern "C" {
+mode_t modeOf(int flags, va_list args) {
+  return (flags & O_CREAT) ? static_cast<mode_t>(va_arg(args, int)) : 0;
+}
 
-int __wrap_open(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & O_CREAT) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+int openHook(OpenCall real, const char* path, int flags, mode_t mode) {
   bool packet = (flags & O_ACCMODE) == O_RDWR;
   bool flag = (flags & O_EXCL) != 0;
   if (packet && spoilFor({"packetOpen"}) != Spoil::None) swapEntry(path);
-  int fd = flag ? spoiledCall(spoilFor({"flagCreate"}), [&] { return __real_open(path, flags, mode); })
-                : __real_open(path, flags, mode);
+  int fd = flag ? spoiledCall(spoilFor({"flagCreate"}), [&] { return real(path, flags, mode); })
+                : real(path, flags, mode);
   if (fd >= 0 && packet) packets().insert(fd);
   if (fd >= 0 && flag) flagFiles().insert(fd);
   if (fd >= 0 && (flags & O_DIRECTORY) && std::strcmp(path, ".") != 0) outboundListing = fd;
   return fd;
 }
 
-ssize_t __wrap_pread(int fd, void* buffer, size_t size, off_t offset) {
+using PreadCall = ssize_t (*)(int, void*, size_t, off_t);
+
+ssize_t preadHook(PreadCall real, int fd, void* buffer, size_t size, off_t offset) {
   Spoil spoil = packets().count(fd) ? spoilFor({offset == 0 ? "headerRead" : "areaRead"})
                                      : Spoil::None;
   if (spoil != Spoil::None) {
-    return spoiledTransfer(spoil, size, [=](size_t n) { return __real_pread(fd, buffer, n, offset); });
+    return spoiledTransfer(spoil, size, [=](size_t n) { return real(fd, buffer, n, offset); });
   }
-  return __real_pread(fd, buffer, size, offset);
+  return real(fd, buffer, size, offset);
 }
 
-ssize_t __wrap_pwrite(int fd, const void* buffer, size_t size, off_t offset) {
+using PwriteCall = ssize_t (*)(int, const void*, size_t, off_t);
+
+ssize_t pwriteHook(PwriteCall real, int fd, const void* buffer, size_t size, off_t offset) {
   Spoil spoil = packets().count(fd) ? spoilFor({writePoint(offset), "packetWrite"}) : Spoil::None;
   if (spoil != Spoil::None) {
     const std::string& how = fault().how;
     if (how.compare(0, 3, "cut") == 0) {
       off_t boundary = pageBoundaryInside(offset, size, std::atol(how.c_str() + 3));
-      if (boundary < 0 || size <= 8) return __real_pwrite(fd, buffer, size, offset);
-      __real_pwrite(fd, buffer, static_cast<size_t>(boundary - offset), offset);
+      if (boundary < 0 || size <= 8) return real(fd, buffer, size, offset);
+      real(fd, buffer, static_cast<size_t>(boundary - offset), offset);
       killed();
     }
-    return spoiledTransfer(spoil, size, [=](size_t n) { return __real_pwrite(fd, buffer, n, offset); });
+    return spoiledTransfer(spoil, size, [=](size_t n) { return real(fd, buffer, n, offset); });
   }
-  return __real_pwrite(fd, buffer, size, offset);
+  return real(fd, buffer, size, offset);
+}
+
+using ReaddirCall = struct dirent* (*)(DIR*);
+
+struct dirent* readdirHook(ReaddirCall real, DIR* listing) {
+  if (dirfd(listing) == outboundListing && spoilFor({"listing"}) != Spoil::None) {
+    errno = EIO;
+    return nullptr;
+  }
+  return real(listing);
+}
+
+}  // namespace
+
+extern "C" {
+
+int __wrap_open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  int fd = openHook(__real_open, path, flags, modeOf(flags, args));
+  va_end(args);
+  return fd;
+}
+
+int __wrap_open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  int fd = openHook(__real_open64, path, flags, modeOf(flags, args));
+  va_end(args);
+  return fd;
+}
+
+ssize_t __wrap_pread(int fd, void* buffer, size_t size, off_t offset) {
+  return preadHook(__real_pread, fd, buffer, size, offset);
+}
+
+ssize_t __wrap_pread64(int fd, void* buffer, size_t size, off_t offset) {
+  return preadHook(__real_pread64, fd, buffer, size, offset);
+}
+
+ssize_t __wrap_pwrite(int fd, const void* buffer, size_t size, off_t offset) {
+  return pwriteHook(__real_pwrite, fd, buffer, size, offset);
+}
+
+ssize_t __wrap_pwrite64(int fd, const void* buffer, size_t size, off_t offset) {
+  return pwriteHook(__real_pwrite64, fd, buffer, size, offset);
 }
 
 ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
@@ -250,12 +302,8 @@ int __wrap_unlink(const char* path) {
   return spoiledCall(spoilFor({"flagRemove"}), [=] { return __real_unlink(path); });
 }
 
-struct dirent* __wrap_readdir(DIR* listing) {
-  if (dirfd(listing) == outboundListing && spoilFor({"listing"}) != Spoil::None) {
-    errno = EIO;
-    return nullptr;
-  }
-  return __real_readdir(listing);
-}
+struct dirent* __wrap_readdir(DIR* listing) { return readdirHook(__real_readdir, listing); }
+
+struct dirent* __wrap_readdir64(DIR* listing) { return readdirHook(__real_readdir64, listing); }
 
 }  // extern "C"

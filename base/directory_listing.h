@@ -11,7 +11,7 @@ using EntryFilter = std::function<bool(const DirectoryEntry&)>;
 
 // The names of the entries that `wanted` accepts, ascending with ASCII
 // letters folded to upper case and ties broken by the raw bytes.
-std::vector<std::string> sortedNames(const std::vector<DirectoryEntry>& entries,
+std::vector<std::string> sortedNames(std::vector<DirectoryEntry> entries,
                                      const EntryFilter& wanted);
 
 // The same for the entries of a directory. The outcome is the platform

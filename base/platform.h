@@ -74,10 +74,18 @@ enum class OpenOutcome {
   Failed,
 };
 
+// Opens a directory so that files can be opened in it by name (POSIX), or
+// kNoFile, which makes openPacketFile use the path (Windows).
+FileHandle openDirectory(const std::string& path);
+
 // Opens an existing packet for reading and writing, untranslated, with full
 // sharing, never creating it, never following a symbolic link in its last
-// component and never waiting (a FIFO put in its place is not a packet).
-OpenOutcome openPacketFile(const std::string& path, FileHandle* file);
+// component and never waiting: the packet `name` in the open `directory`,
+// or at `path` when that is kNoFile. On POSIX what the name stands for is
+// not looked at (a FIFO put in its place opens and then cannot be read; ask
+// fileStatus before writing); on Windows only a plain disk file opens.
+OpenOutcome openPacketFile(FileHandle directory, const std::string& name,
+                           const std::string& path, FileHandle* file);
 
 // Opens the status log for appending, creating it when missing, without
 // waiting: a FIFO without a reader cannot be opened. While it stays open no
@@ -101,14 +109,16 @@ std::int64_t writeFileBytesAt(FileHandle file, std::int64_t offset, const void* 
                               std::size_t size);
 std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t size);
 
-// The current length of an open file in bytes, or -1 when it cannot be learned.
-std::int64_t fileLength(FileHandle file);
+struct FileStatus {
+  std::int64_t length = 0;  // in bytes
+  bool removed = false;     // every name of the file is gone since it was opened
+  bool regular = false;     // a plain file, not a FIFO, device or directory
+};
+
+// What an open file is now; false when that cannot be learned.
+bool fileStatus(FileHandle file, FileStatus* status);
 
 bool closeFile(FileHandle file);
-
-// True while the path still names the open file: nobody has removed or
-// replaced it since it was opened.
-bool pathStillNamesFile(const std::string& path, FileHandle file);
 
 // The size of the pages in which the system moves file data. A write that
 // stays inside one page reaches the file whole or not at all when the
@@ -177,6 +187,15 @@ unsigned long processId();
 // that work in hand is finished first; allowInterruptions then acts on it.
 void deferInterruptions();
 void allowInterruptions();
+
+// ---- Memory
+
+// Memory taken from the system in whole pages and given back to it as soon
+// as it is released, so that a large buffer replaced by a larger one leaves
+// no hole in the heap behind it. Throws std::bad_alloc when the memory
+// cannot be had.
+unsigned char* allocatePages(std::size_t size);
+void releasePages(unsigned char* pages, std::size_t size);
 
 // ---- Time
 

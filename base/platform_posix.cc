@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <new>
 
 static_assert(sizeof(off_t) == 8, "packets, listings and stat need 64-bit file offsets");
 static_assert(sizeof(time_t) == 8, "status-log time stamps need a time_t that outlives 2038");
@@ -95,6 +97,7 @@ HeldName heldFlagFile;
 HeldName heldFlag;
 
 int flagFile = -1;  // open and locked from the first flag to dropFlagFile
+struct stat flagFileIdentity;
 bool noHardLinks = false;
 
 volatile sig_atomic_t deferringInterruptions = 0;
@@ -112,14 +115,18 @@ void unhold(HeldName* held) {
   held->file.store(-1);
 }
 
-// Removes the name unless it has come to stand for another file than the
-// open one. False when unlink failed.
-bool removeNameOf(const char* path, int fd) {
-  struct stat opened, named;
-  if (fstat(fd, &opened) != 0) return false;
+// Removes the name unless it has come to stand for another file than
+// `opened`. False when unlink failed.
+bool removeNameIfItStandsFor(const char* path, const struct stat& opened) {
+  struct stat named;
   if (lstat(path, &named) != 0) return errno == ENOENT;
   if (!sameFile(opened, named)) return true;
   return unlink(path) == 0 || errno == ENOENT;
+}
+
+bool removeNameOf(const char* path, int fd) {
+  struct stat opened;
+  return fstat(fd, &opened) == 0 && removeNameIfItStandsFor(path, opened);
 }
 
 void removeHeld(const HeldName& held) {
@@ -201,7 +208,7 @@ bool writeFlagFile(const std::string& temporary, const std::string& content) {
   }
   if (fd < 0) return false;
   hold(&heldFlagFile, fd, temporary);
-  if (!lockAndWrite(fd, content)) {
+  if (!lockAndWrite(fd, content) || fstat(fd, &flagFileIdentity) != 0) {
     removeNameOf(temporary.c_str(), fd);
     unhold(&heldFlagFile);
     close(fd);
@@ -307,22 +314,24 @@ ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>
   return outcome;
 }
 
-OpenOutcome openPacketFile(const std::string& path, FileHandle* file) {
-  *file = kNoFile;
-  int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    // ELOOP: the name is a symbolic link. ENXIO: a socket, or a device
-    // without its hardware. EISDIR: a directory.
-    if (errno == ELOOP || errno == ENXIO || errno == EISDIR) return OpenOutcome::NotRegularFile;
-    return errno == ENOENT ? OpenOutcome::Vanished : OpenOutcome::Failed;
-  }
-  if (!isRegularFile(fd)) {
-    close(fd);
-    return OpenOutcome::NotRegularFile;
-  }
-  clearNonBlocking(fd);
-  *file = fd;
-  return OpenOutcome::Opened;
+FileHandle openDirectory(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  return fd < 0 ? kNoFile : fd;
+}
+
+OpenOutcome openPacketFile(FileHandle directory, const std::string& name,
+                           const std::string& path, FileHandle* file) {
+  // No fstat here: most packets are only read, and a file that is not
+  // regular fails that read; the status is asked before any write.
+  const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = directory == kNoFile ? open(path.c_str(), flags)
+                                : openat(descriptor(directory), name.c_str(), flags);
+  *file = fd < 0 ? kNoFile : fd;
+  if (fd >= 0) return OpenOutcome::Opened;
+  // ELOOP: the name is a symbolic link. ENXIO: a socket, or a device
+  // without its hardware. EISDIR: a directory.
+  if (errno == ELOOP || errno == ENXIO || errno == EISDIR) return OpenOutcome::NotRegularFile;
+  return errno == ENOENT ? OpenOutcome::Vanished : OpenOutcome::Failed;
 }
 
 FileHandle openStatusLogFile(const std::string& path) {
@@ -368,17 +377,16 @@ std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t siz
   return retriedWhileInterrupted([&] { return write(descriptor(file), buffer, size); });
 }
 
-std::int64_t fileLength(FileHandle file) {
-  struct stat status;
-  if (fstat(descriptor(file), &status) != 0) return -1;
-  return static_cast<std::int64_t>(status.st_size);
+bool fileStatus(FileHandle file, FileStatus* status) {
+  struct stat now;
+  if (fstat(descriptor(file), &now) != 0) return false;
+  status->length = static_cast<std::int64_t>(now.st_size);
+  status->removed = now.st_nlink == 0;
+  status->regular = S_ISREG(now.st_mode);
+  return true;
 }
 
 bool closeFile(FileHandle file) { return close(descriptor(file)) == 0; }
-
-bool pathStillNamesFile(const std::string& path, FileHandle file) {
-  return namesFile(path.c_str(), descriptor(file));
-}
 
 std::size_t filePageSize() {
   long size = sysconf(_SC_PAGESIZE);
@@ -413,7 +421,8 @@ bool releaseFlag(HeldFlag* flag) {
   int fd = descriptor(flag->file);
   // The name goes while the lock is still ours, so that no other run can
   // mistake the flag for a dead one in between.
-  bool removed = removeNameOf(flag->path.c_str(), fd);
+  bool removed = fd == flagFile ? removeNameIfItStandsFor(flag->path.c_str(), flagFileIdentity)
+                                : removeNameOf(flag->path.c_str(), fd);
   unhold(&heldFlag);
   if (fd != flagFile) close(fd);
   flag->file = kNoFile;
@@ -452,6 +461,14 @@ void allowInterruptions() {
   deferringInterruptions = 0;
   if (pendingInterruption != 0) endByInterruption(pendingInterruption);
 }
+
+unsigned char* allocatePages(std::size_t size) {
+  void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) throw std::bad_alloc();
+  return static_cast<unsigned char*>(pages);
+}
+
+void releasePages(unsigned char* pages, std::size_t size) { munmap(pages, size); }
 
 std::tm localTime(std::time_t moment) {
   std::tm broken{};

@@ -13,6 +13,7 @@
 #include <share.h>
 
 #include <algorithm>
+#include <new>
 
 // The C runtime would otherwise expand wildcards in the arguments, and an
 // asterisk in the destination list must reach the program as it was typed.
@@ -255,7 +256,11 @@ ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>
   return complete ? ListingOutcome::Listed : ListingOutcome::Failed;
 }
 
-OpenOutcome openPacketFile(const std::string& path, FileHandle* file) {
+// Files are opened by their full path.
+FileHandle openDirectory(const std::string&) { return kNoFile; }
+
+OpenOutcome openPacketFile(FileHandle, const std::string&, const std::string& path,
+                           FileHandle* file) {
   *file = kNoFile;
   HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -312,16 +317,17 @@ std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t siz
   return put;
 }
 
-std::int64_t fileLength(FileHandle file) {
+// A file open without delete sharing can be neither removed nor renamed.
+bool fileStatus(FileHandle file, FileStatus* status) {
   LARGE_INTEGER length;
-  if (!GetFileSizeEx(handleOf(file), &length)) return -1;
-  return length.QuadPart;
+  if (!GetFileSizeEx(handleOf(file), &length)) return false;
+  status->length = length.QuadPart;
+  status->removed = false;
+  status->regular = true;  // nothing else opens as a packet
+  return true;
 }
 
 bool closeFile(FileHandle file) { return CloseHandle(handleOf(file)) != 0; }
-
-// A file open without delete sharing can be neither removed nor renamed.
-bool pathStillNamesFile(const std::string&, FileHandle) { return true; }
 
 std::size_t filePageSize() {
   SYSTEM_INFO system;
@@ -383,6 +389,14 @@ unsigned long processId() { return GetCurrentProcessId(); }
 void deferInterruptions() { EnterCriticalSection(&interruptionsDeferred); }
 
 void allowInterruptions() { LeaveCriticalSection(&interruptionsDeferred); }
+
+unsigned char* allocatePages(std::size_t size) {
+  void* pages = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (pages == nullptr) throw std::bad_alloc();
+  return static_cast<unsigned char*>(pages);
+}
+
+void releasePages(unsigned char* pages, std::size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
 
 std::tm localTime(std::time_t moment) {
   std::tm broken{};

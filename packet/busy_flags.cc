@@ -22,10 +22,6 @@ std::size_t digitsAt(const std::string& text, std::size_t from) {
   return end - from;
 }
 
-bool endsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 bool isAnyContent(const std::string&) { return true; }
 
 std::string flagPath(const BusyFlags& flags, const std::string& base, const char* extension) {
@@ -44,12 +40,20 @@ BusyFlags busyFlagsOf(const std::string& directory, const std::vector<DirectoryE
   flags.temporary =
       joinPath(directory, kTemporaryPrefix + std::to_string(processId()) + kTemporarySuffix);
   for (const DirectoryEntry& entry : entries) {
+    if (isOwnTemporaryName(entry.name)) {
+      flags.possibleLeftovers.push_back(entry.name);
+      continue;
+    }
+    const std::string_view name = entry.name;
+    if (name.size() < 4) continue;
+    const std::string_view extension = name.substr(name.size() - 4);
+    const bool bsy = asciiEqualIgnoringCase(extension, ".bsy");
+    if (!bsy && !asciiEqualIgnoringCase(extension, ".csy")) continue;
     const std::string lower = asciiLowerCase(entry.name);
-    const bool bsy = endsWith(lower, ".bsy");
-    if (isOwnTemporaryName(entry.name) || (bsy && entry.name == lower)) {
+    if (bsy && entry.name == lower) {
       // Our own spelling: the exclusive create decides whether it is busy.
       flags.possibleLeftovers.push_back(entry.name);
-    } else if (bsy || endsWith(lower, ".csy")) {
+    } else {
       flags.busyInListing.insert(lower.substr(0, lower.size() - 4));
     }
   }
@@ -111,6 +115,7 @@ bool isOwnFlagContent(const std::string& content) {
 
 bool isOwnTemporaryName(const std::string& name) {
   const std::size_t prefix = sizeof kTemporaryPrefix - 1;
-  const std::size_t digits = name.compare(0, prefix, kTemporaryPrefix) == 0 ? digitsAt(name, prefix) : 0;
+  const bool prefixed = name.compare(0, prefix, kTemporaryPrefix) == 0;
+  const std::size_t digits = prefixed ? digitsAt(name, prefix) : 0;
   return digits > 0 && name.compare(prefix + digits, std::string::npos, kTemporarySuffix) == 0;
 }

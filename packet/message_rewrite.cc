@@ -12,6 +12,8 @@
 namespace {
 
 constexpr std::size_t kZeroPad = 4;
+// From here on an area takes pages of its own (see MessageArea).
+constexpr std::size_t kLargeArea = 256 * 1024;
 // A message needs its fixed part and at least the five NULs of its strings.
 constexpr std::size_t kShortestRemainderExamined = 34;
 
@@ -52,7 +54,9 @@ void resizeMessageArea(MessageArea* area, std::uint64_t length) {
     area->bytes.reset();
     area->capacity = 0;
     // Left uninitialised: the whole area is read over it at once.
-    area->bytes.reset(new unsigned char[needed]);
+    const bool large = needed >= kLargeArea;
+    area->bytes = std::unique_ptr<unsigned char[], AreaRelease>(
+        large ? allocatePages(needed) : new unsigned char[needed], AreaRelease{large ? needed : 0});
     area->capacity = needed;
   }
   area->length = static_cast<std::size_t>(length);
@@ -65,6 +69,12 @@ MessageArea allocateMessageArea(std::uint64_t length) {
   MessageArea area;
   resizeMessageArea(&area, length);
   return area;
+}
+
+bool readMessageArea(FileHandle packet, std::int64_t fileLength, MessageArea* area) {
+  if (fileLength <= static_cast<std::int64_t>(kPacketHeaderSize)) return false;
+  resizeMessageArea(area, static_cast<std::uint64_t>(fileLength) - kPacketHeaderSize);
+  return readFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length);
 }
 
 namespace {
@@ -116,56 +126,50 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
 
 namespace {
 
-std::int64_t pageOf(const PageWrites& writes, std::int64_t offset) {
+std::int64_t pageOf(const ChangeWrites& writes, std::int64_t offset) {
   return offset / writes.pageSize;
 }
 
-void writePending(PageWrites* writes) {
-  if (writes->begin != writes->end && !writes->failed &&
-      !writes->write(writes->begin, writes->end)) {
-    writes->failed = true;
+// Writes the file bytes [begin, end) from the area, which starts right after
+// the header in the file.
+bool writeAreaBytes(FileHandle packet, const MessageArea& area, std::int64_t begin,
+                    std::int64_t end) {
+  const std::int64_t areaAt = kPacketHeaderSize;
+  return writeFullyAt(packet, begin, area.bytes.get() + (begin - areaAt),
+                      static_cast<std::size_t>(end - begin));
+}
+
+bool writeChangedMessages(FileHandle packet, MessageArea* area, const ChangeWrites& writes,
+                          const NodeAddress& oldOrigin, const NodeAddress& newOrigin) {
+  auto message = [&](std::int64_t at) {
+    return area->bytes.get() + (at - static_cast<std::int64_t>(kPacketHeaderSize));
+  };
+  // A changed message holds the old origin's net and node before the change.
+  for (std::int64_t at : writes.straddling) setMessageOrigin(message(at), oldOrigin);
+  bool written = writes.begin == writes.end ||
+                 writeAreaBytes(packet, *area, writes.begin, writes.end);
+  for (std::int64_t at : writes.straddling) {
+    setMessageOrigin(message(at), newOrigin);
+    const std::int64_t fields = at + static_cast<std::int64_t>(message_offset::kOrigNode);
+    written = written && writeAreaBytes(packet, *area, fields, fields + 6);
   }
-  writes->begin = writes->end;
+  return written;
 }
 
 }  // namespace
 
-void addChangedMessage(PageWrites* writes, std::int64_t messageAt) {
+void addChangedMessage(ChangeWrites* writes, std::int64_t messageAt) {
   const std::int64_t begin = messageAt + static_cast<std::int64_t>(message_offset::kOrigNode);
   const std::int64_t end = messageAt + static_cast<std::int64_t>(message_offset::kOrigNet) + 2;
-  const bool straddles = pageOf(*writes, begin) != pageOf(*writes, end - 1);
-  const bool pending = writes->begin != writes->end;
-  if (pending && !straddles && pageOf(*writes, writes->begin) == pageOf(*writes, begin)) {
-    writes->end = end;
+  if (pageOf(*writes, begin) != pageOf(*writes, end - 1)) {
+    writes->straddling.push_back(messageAt);
     return;
   }
-  writePending(writes);
-  writes->begin = begin;
+  if (writes->begin == writes->end) writes->begin = begin;
   writes->end = end;
-  if (straddles) writePending(writes);
 }
 
-bool finishPageWrites(PageWrites* writes) {
-  writePending(writes);
-  return !writes->failed;
-}
-
-namespace {
-
-// Everything after the header; false when there is nothing or it cannot be read.
-bool readMessageArea(FileHandle packet, MessageArea* area) {
-  std::int64_t length = fileLength(packet);
-  if (length <= static_cast<std::int64_t>(kPacketHeaderSize)) return false;
-  resizeMessageArea(area, static_cast<std::uint64_t>(length) - kPacketHeaderSize);
-  return readFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length);
-}
-
-}  // namespace
-
-bool countMessagesToRewrite(FileHandle packet, const NodeAddress& oldOrigin, MessageArea* area,
-                            int* changedCount) {
-  *changedCount = 0;
-  if (!readMessageArea(packet, area)) return false;
+bool countMessagesToRewrite(MessageArea* area, const NodeAddress& oldOrigin, int* changedCount) {
   // Only the old origin decides which messages qualify.
   MessageWalk walk =
       walkMessageArea(area->bytes.get(), area->length, oldOrigin, oldOrigin, nullptr);
@@ -174,24 +178,15 @@ bool countMessagesToRewrite(FileHandle packet, const NodeAddress& oldOrigin, Mes
 }
 
 bool rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
-                     const NodeAddress& newOrigin, MessageArea* area,
-                     int* changedCount) {
+                     const NodeAddress& newOrigin, MessageArea* area, int* changedCount) {
   *changedCount = 0;
-  if (!readMessageArea(packet, area)) return false;
-  const std::int64_t areaAt = kPacketHeaderSize;
-  const unsigned char* bytes = area->bytes.get();
-  // Only the pages that hold changed messages are written, and only from
-  // the first changed byte of each to its last; see PageWrites for why.
-  PageWrites writes;
+  ChangeWrites writes;
   writes.pageSize = static_cast<std::int64_t>(filePageSize());
-  writes.write = [&](std::int64_t begin, std::int64_t end) {
-    return writeFullyAt(packet, begin, bytes + (begin - areaAt),
-                        static_cast<std::size_t>(end - begin));
-  };
+  const std::int64_t areaAt = kPacketHeaderSize;
   MessageWalk walk = rewriteMessageArea(area, oldOrigin, newOrigin, [&](std::size_t messageStart) {
     addChangedMessage(&writes, areaAt + static_cast<std::int64_t>(messageStart));
   });
   if (!walk.ok) return false;
   *changedCount = walk.changedCount;
-  return finishPageWrites(&writes);
+  return writeChangedMessages(packet, area, writes, oldOrigin, newOrigin);
 }

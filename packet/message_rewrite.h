@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "address/node_address.h"
 #include "base/platform.h"
@@ -16,8 +17,24 @@
 // that a string left unterminated inside the area stops in them. One area
 // serves a whole scan: it only grows, so the run holds at most the largest
 // area it has read, and the allocator is not asked again for every packet.
+// Gives an area's memory back where it came from: the heap, or `pages`
+// bytes of whole pages.
+struct AreaRelease {
+  std::size_t pages = 0;
+  void operator()(unsigned char* bytes) const {
+    if (pages != 0) {
+      releasePages(bytes, pages);
+    } else {
+      delete[] bytes;
+    }
+  }
+};
+
 struct MessageArea {
-  std::unique_ptr<unsigned char[]> bytes;
+  // A large area takes pages of its own: the areas of a scan grow one after
+  // the other, and each goes back to the system whole when a larger one
+  // replaces it, leaving no hole in the heap.
+  std::unique_ptr<unsigned char[], AreaRelease> bytes;
   std::size_t length = 0;
   std::size_t capacity = 0;  // bytes allocated, the zero pad included
 };
@@ -25,6 +42,11 @@ struct MessageArea {
 // An area of `length` bytes (contents unset) with its four zero bytes.
 // Throws std::bad_alloc when the memory cannot be had.
 MessageArea allocateMessageArea(std::uint64_t length);
+
+// Reads the message area of a packet of `fileLength` bytes, everything after
+// its header, in one read. False when there is nothing after the header or
+// it cannot be read whole.
+bool readMessageArea(FileHandle packet, std::int64_t fileLength, MessageArea* area);
 
 struct MessageWalk {
   bool ok = false;           // the area is well formed
@@ -49,38 +71,31 @@ MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
 // so that a process killed at any moment leaves every message wholly old or
 // wholly new on disk. The system moves a write into the file page by page
 // and may stop between two pages when the process is killed, but never
-// inside one; so a message's origin fields (origNode to origNet, its bytes
-// +2 to +7) go out in a write that stays inside one page, gathered with the
-// other changed messages of that page, and only a message whose six bytes
-// themselves straddle a page boundary gets a write of its own: a kill could
-// still cut those few bytes, in a window of nanoseconds.
-struct PageWrites {
+// inside one. So one write, the span, takes the area from the first changed
+// byte to the last (the bytes between go back as they were), and every
+// message's origin fields (origNode to origNet, its bytes +2 to +7) reach
+// the file whole, being inside one page; except a message whose six bytes
+// themselves straddle a page boundary: it keeps its old fields in the span
+// and gets a write of its own afterwards, which a kill could still cut, in
+// a window of nanoseconds.
+struct ChangeWrites {
   std::int64_t pageSize = 4096;
-  // Writes the file bytes [begin, end) from memory; false when it failed.
-  std::function<bool(std::int64_t begin, std::int64_t end)> write;
-  std::int64_t begin = 0;  // the pending range, within one page;
-  std::int64_t end = 0;    // empty when begin == end
-  bool failed = false;
+  std::int64_t begin = 0;  // the span in the file, empty when begin == end
+  std::int64_t end = 0;
+  std::vector<std::int64_t> straddling;  // file offsets of such messages
 };
 
 // Adds a changed message at this file offset; offsets come in ascending
-// order. Writes what can no longer grow.
-void addChangedMessage(PageWrites* writes, std::int64_t messageAt);
-// Writes what is pending. False when any write failed; after a failure
-// nothing more is written.
-bool finishPageWrites(PageWrites* writes);
+// order.
+void addChangedMessage(ChangeWrites* writes, std::int64_t messageAt);
 
-// Reads the message area of an open packet as rewriteMessages does and
-// counts the messages it would change, writing nothing. False on a
-// malformed or unreadable area.
-bool countMessagesToRewrite(FileHandle packet, const NodeAddress& oldOrigin, MessageArea* area,
-                            int* changedCount);
+// Counts the messages of the area (read by readMessageArea) that
+// rewriteMessages would change, writing nothing. False on a malformed area.
+bool countMessagesToRewrite(MessageArea* area, const NodeAddress& oldOrigin, int* changedCount);
 
-// Reads the message area of an open packet (everything after the header)
-// into `area`, walks it, and writes the changed messages back in place, by
-// pages (PageWrites). Returns false, having written nothing, on a malformed
-// or unreadable area, and false when a write fails. changedCount receives
-// the number of messages changed.
+// Walks the area (read by readMessageArea), changes the qualifying messages and
+// writes them back in place (ChangeWrites). Returns false, having written
+// nothing, on a malformed area, and false when a write fails. changedCount
+// receives the number of messages changed.
 bool rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
-                     const NodeAddress& newOrigin, MessageArea* area,
-                     int* changedCount);
+                     const NodeAddress& newOrigin, MessageArea* area, int* changedCount);

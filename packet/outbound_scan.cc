@@ -1,5 +1,7 @@
 #include "packet/outbound_scan.h"
 
+#include <utility>
+
 #include "base/ascii.h"
 #include "base/directory_listing.h"
 #include "base/file_io.h"
@@ -14,6 +16,7 @@ namespace {
 // What lives for the whole pass over the outbound.
 struct Scan {
   std::string outboundDir;
+  FileHandle directory = kNoFile;  // the outbound, open, to open packets in
   NodeAddress newOrigin;
   const DestinationList* destinations = nullptr;
   MessageArea area;  // one buffer, grown to the largest area read
@@ -45,22 +48,38 @@ bool failPacket(FileHandle file, const std::string& path) {
   return false;
 }
 
-bool readHeader(FileHandle file, const std::string& path, PacketHeader* header) {
-  if (readFullyAt(file, 0, header->bytes, kPacketHeaderSize)) return true;
+// True for a file that took a packet's place but is none: a FIFO, a device.
+bool isNoPacket(FileHandle file) {
+  FileStatus status;
+  return fileStatus(file, &status) && !status.regular;
+}
+
+enum class Reading { Read, NoPacket, Failed };
+
+// Reads the header; a file that is no packet (its read fails) is closed
+// and passed over.
+Reading readHeader(FileHandle file, const std::string& path, PacketHeader* header) {
+  if (readFullyAt(file, 0, header->bytes, kPacketHeaderSize)) return Reading::Read;
+  if (isNoPacket(file)) {
+    closeFile(file);
+    return Reading::NoPacket;
+  }
   reportMessage("Error: cannot read %s\n", path.c_str());
   closeFile(file);
-  return false;
+  return Reading::Failed;
 }
 
 // Message area first, header last: a packet stopped between the two writes
 // still carries its old origin in the header, so the next run finishes it.
 // An interruption waits for both, so that the packet is whole again before
 // the flag goes and a mailer may take it.
-bool rewritePacket(FileHandle file, const std::string& path, PacketHeader header, Scan* scan) {
+bool rewritePacket(FileHandle file, const std::string& path, PacketHeader header,
+                   std::int64_t fileLength, Scan* scan) {
   NodeAddress oldOrigin = headerOrigin(header);
   int changedCount = 0;
+  if (!readMessageArea(file, fileLength, &scan->area)) return failPacket(file, path);
   if (scan->preview) {
-    if (!countMessagesToRewrite(file, oldOrigin, &scan->area, &changedCount)) {
+    if (!countMessagesToRewrite(&scan->area, oldOrigin, &changedCount)) {
       return failPacket(file, path);
     }
     reportMessage("Changed Messages: %d\n", changedCount);
@@ -104,19 +123,17 @@ Taking leaveBusyPacket(FileHandle file, const std::string& path, Scan* scan) {
   return closePacket(file, path) ? Taking::PacketLeft : Taking::Failed;
 }
 
-// Takes the flag of the packet's node before the packet is rewritten, and
-// reads the header again under it: a tosser may have added to the packet,
-// or a mailer sent it, in the meantime. A packet left (its node busy, or
-// gone) is closed; a failure is reported.
+// Takes the flag of the packet's node before the packet is rewritten. A
+// packet left (its node busy) is closed; a failure is reported.
 Taking takeNodeFor(FileHandle file, const std::string& path, const std::string& name,
-                   PacketHeader* header, Scan* scan) {
+                   Scan* scan) {
   if (scan->preview) {
-    // A preview takes no flag: the packet stays as read.
+    // A preview takes no flag.
     if (nodeLooksBusy(scan->flags, name)) return leaveBusyPacket(file, path, scan);
     return Taking::Taken;
   }
   switch (takeNodeFlag(&scan->flags, name)) {
-    case NodeFlag::Held: break;
+    case NodeFlag::Held: return Taking::Taken;
     case NodeFlag::Busy: return leaveBusyPacket(file, path, scan);
     case NodeFlag::Failed:
       reportMessage("Error: cannot open %s\n", path.c_str());
@@ -127,11 +144,27 @@ Taking takeNodeFor(FileHandle file, const std::string& path, const std::string& 
       reportNotRemoved(scan->flags.held.path);
       return Taking::Failed;
   }
-  // Sent and removed by the mailer before the flag was ours.
-  if (!pathStillNamesFile(path, file)) {
-    return closePacket(file, path) ? Taking::PacketLeft : Taking::Failed;
+  return Taking::Failed;
+}
+
+void reportFrom(const std::string& path, const PacketHeader& header) {
+  NodeAddress destination = headerDestination(header);
+  NodeAddress origin = headerOrigin(header);
+  reportMessage("%s to " NODE_ADDRESS_FORMAT " from " NODE_ADDRESS_FORMAT "\n", path.c_str(),
+                NODE_ADDRESS_ARGS(destination), NODE_ADDRESS_ARGS(origin));
+}
+
+// Reads the header again under the node's flag, and learns the length: a
+// tosser may have added to the packet, or a mailer sent it, since its
+// header was first read. A length that cannot be learned stays 0, which the
+// area's read reports. Nothing but a regular file is ever written.
+Reading readHeaderUnderFlag(FileHandle file, const std::string& path, PacketHeader* header,
+                            FileStatus* status) {
+  if (fileStatus(file, status) && (status->removed || !status->regular)) {
+    // Sent and removed by the mailer before the flag was ours, or no packet.
+    return closePacket(file, path) ? Reading::NoPacket : Reading::Failed;
   }
-  return readHeader(file, path, header) ? Taking::Taken : Taking::Failed;
+  return readHeader(file, path, header);
 }
 
 // Handles one packet file completely and reports every line about it.
@@ -139,7 +172,7 @@ Taking takeNodeFor(FileHandle file, const std::string& path, const std::string& 
 bool processPacket(const std::string& name, Scan* scan) {
   const std::string path = joinPath(scan->outboundDir, name);
   FileHandle file = kNoFile;
-  switch (openPacketFile(path, &file)) {
+  switch (openPacketFile(scan->directory, name, path, &file)) {
     case OpenOutcome::Opened: break;
     // Swapped for a link, a FIFO or a directory since the listing, or sent
     // and removed by the mailer: passed over as the listing passes over
@@ -151,33 +184,55 @@ bool processPacket(const std::string& name, Scan* scan) {
       return false;
   }
   PacketHeader header;
-  if (!readHeader(file, path, &header)) return false;
+  switch (readHeader(file, path, &header)) {
+    case Reading::Read: break;
+    case Reading::NoPacket: return true;
+    case Reading::Failed: return false;
+  }
   Verdict verdict = judge(*scan, header);
-  if (verdict == Verdict::Rewrite && !holdsNodeFlag(scan->flags, name)) {
-    switch (takeNodeFor(file, path, name, &header, scan)) {
-      case Taking::Taken: verdict = judge(*scan, header); break;
-      case Taking::PacketLeft: return true;
-      case Taking::Failed: return false;
+  FileStatus status;
+  if (verdict == Verdict::Rewrite) {
+    if (!holdsNodeFlag(scan->flags, name)) {
+      switch (takeNodeFor(file, path, name, scan)) {
+        case Taking::Taken: break;
+        case Taking::PacketLeft: return true;
+        case Taking::Failed: return false;
+      }
+    }
+    switch (readHeaderUnderFlag(file, path, &header, &status)) {
+      case Reading::Read: verdict = judge(*scan, header); break;
+      case Reading::NoPacket: return true;
+      case Reading::Failed: return false;
     }
   }
-  NodeAddress destination = headerDestination(header);
-  NodeAddress origin = headerOrigin(header);
   switch (verdict) {
     case Verdict::Unlisted: return closePacket(file, path);
     case Verdict::AlreadyFrom:
       reportMessage("%s to " NODE_ADDRESS_FORMAT " already from " NODE_ADDRESS_FORMAT "\n",
-                    path.c_str(), NODE_ADDRESS_ARGS(destination), NODE_ADDRESS_ARGS(origin));
+                    path.c_str(), NODE_ADDRESS_ARGS(headerDestination(header)),
+                    NODE_ADDRESS_ARGS(headerOrigin(header)));
       return closePacket(file, path);
     case Verdict::Rewrite: break;
   }
-  reportMessage("%s to " NODE_ADDRESS_FORMAT " from " NODE_ADDRESS_FORMAT "\n", path.c_str(),
-                NODE_ADDRESS_ARGS(destination), NODE_ADDRESS_ARGS(origin));
-  return rewritePacket(file, path, header, scan);
+  reportFrom(path, header);
+  return rewritePacket(file, path, header, status.length, scan);
 }
 
 bool isPacketEntry(const DirectoryEntry& entry) {
   // A link named like a packet could lead to any file of the system.
   return entry.kind == EntryKind::RegularFile && isPacketName(entry.name);
+}
+
+// The packets' names, sorted, and the flags of the outbound. The listing
+// itself is let go before the packets are handled. False when the directory
+// cannot be listed completely; a path that is no directory has neither.
+bool listOutbound(const std::string& outboundDir, std::vector<std::string>* names,
+                  BusyFlags* flags) {
+  std::vector<DirectoryEntry> entries;
+  if (listDirectory(outboundDir, &entries) == ListingOutcome::Failed) return false;
+  *flags = busyFlagsOf(outboundDir, entries);
+  *names = sortedNames(std::move(entries), isPacketEntry);
+  return true;
 }
 
 bool processPackets(const std::vector<std::string>& names, Scan* scan) {
@@ -201,18 +256,19 @@ bool isPacketName(const std::string& name) {
 
 ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
                          const DestinationList& destinations, ScanMode mode) {
-  std::vector<DirectoryEntry> entries;
-  if (listDirectory(outboundDir, &entries) == ListingOutcome::Failed) {
+  Scan scan;
+  std::vector<std::string> names;
+  if (!listOutbound(outboundDir, &names, &scan.flags)) {
     reportMessage("Error: cannot read %s\n", outboundDir.c_str());
     return ScanOutcome::Failed;
   }
-  Scan scan;
   scan.outboundDir = outboundDir;
   scan.newOrigin = newOrigin;
   scan.destinations = &destinations;
-  scan.flags = busyFlagsOf(outboundDir, entries);
   scan.preview = mode == ScanMode::Preview;
-  bool completed = processPackets(sortedNames(entries, isPacketEntry), &scan);
+  scan.directory = openDirectory(outboundDir);
+  bool completed = processPackets(names, &scan);
+  if (scan.directory != kNoFile) closeFile(scan.directory);
   // Also after a failure: no flag of ours outlives the run.
   if (!releaseFlagsOf(&scan) || !completed) return ScanOutcome::Failed;
   if (!scan.preview) removeDeadRunsFiles(scan.flags);

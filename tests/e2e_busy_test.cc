@@ -141,8 +141,8 @@ TEST_F(BusyFlags, WhatDeadRunsLeftIsTakenOverOrRemoved) {
 TEST_F(BusyFlags, RunHoldsItsFlagInLowerCaseWithItsProcessId) {
   if (windowsTarget()) GTEST_SKIP() << kPosixOnly;
   writeFile("out/139C0001.OUT", original(kHub));
-  // The second header read is the one under the flag.
-  Started first = start({"-oout", "2:5020/999", "World"}, faulty("headerRead:2:pause"));
+  // The packet is read again, whole, under the flag.
+  Started first = start({"-oout", "2:5020/999", "World"}, faulty("areaRead:1:pause"));
   ASSERT_TRUE(appears("out/139c0001.bsy"));
   EXPECT_EQ(readFile("out/139c0001.bsy"), std::to_string(first.pid) + " pelorin\n");
   RunOutput second = run({"-oout", "2:5020/999", "World"});
@@ -162,8 +162,8 @@ TEST_F(BusyFlags, InterruptionRemovesTheFlagOnceThePacketIsWhole) {
     std::string packetAfter;
   };
   const Case cases[] = {
-      {"headerRead:2:pause", SIGTERM, original(kHub)},
-      {"headerRead:2:pause", SIGHUP, original(kHub)},
+      {"areaRead:1:pause", SIGTERM, original(kHub)},
+      {"areaRead:1:pause", SIGHUP, original(kHub)},
       // In the middle of the writes the signal waits for the header.
       {"areaWrite:1:pause", SIGINT, rewritten(kHub)},
   };

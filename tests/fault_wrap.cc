@@ -7,8 +7,8 @@
 // A point is named by what the call does, not by its place in the order of
 // calls, so a change in that order cannot silently retarget a fault:
 //
-//   headerRead   a read of a packet at offset 0
-//   areaRead     a read of a packet's message area
+//   headerRead   a read of a packet's header alone
+//   areaRead     a read of a packet's message area, alone or after the header
 //   headerWrite  a write to a packet at offset 0
 //   areaWrite    a write to a packet's message area
 //   packetWrite  any write to a packet, header or area
@@ -52,11 +52,13 @@
 #include <string>
 
 // With 64-bit file offsets on a 32-bit system the C library's headers turn
-// open, pread, pwrite and readdir into open64, pread64, pwrite64 and
-// readdir64: both names of each are wrapped, into the same hook.
+// open, openat, pread, pwrite and readdir into open64, openat64, pread64,
+// pwrite64 and readdir64: both names of each are wrapped, into the same hook.
 extern "C" {
 int __real_open(const char* path, int flags, ...);
 int __real_open64(const char* path, int flags, ...);
+int __real_openat(int at, const char* path, int flags, ...);
+int __real_openat64(int at, const char* path, int flags, ...);
 ssize_t __real_pread(int fd, void* buffer, size_t size, off_t offset);
 ssize_t __real_pread64(int fd, void* buffer, size_t size, off_t offset);
 ssize_t __real_pwrite(int fd, const void* buffer, size_t size, off_t offset);
@@ -167,27 +169,24 @@ auto spoiledCall(Spoil spoil, Call call) -> decltype(call()) {
 
 const char* writePoint(off_t offset) { return offset < kHeaderSize ? "headerWrite" : "areaWrite"; }
 
-void swapEntry(const char* path) {
-  __real_unlink(path);
+// The entry `path` names in the directory `at` (AT_FDCWD: the current one).
+void swapEntry(int at, const char* path) {
+  unlinkat(at, path, 0);
   if (fault().how == "fifo") {
-    mkfifo(path, 0600);
+    mkfifoat(at, path, 0600);
   } else if (fault().how == "link") {
-    if (symlink("../victim.out", path) != 0) _exit(126);
+    if (symlinkat("../victim.out", at, path) != 0) _exit(126);
   }
 }
 
-using OpenCall = int (*)(const char*, int, ...);
-
-mode_t modeOf(int flags, va_list args) {
-  return (flags & O_CREAT) ? static_cast<mode_t>(va_arg(args, int)) : 0;
-}
-
-int openHook(OpenCall real, const char* path, int flags, mode_t mode) {
+// An open of `path` in the directory `at`, made by `real(flags, mode)`.
+template <typename Open>
+int openHook(int at, const char* path, int flags, mode_t mode, Open real) {
   bool packet = (flags & O_ACCMODE) == O_RDWR;
   bool flag = (flags & O_EXCL) != 0;
-  if (packet && spoilFor({"packetOpen"}) != Spoil::None) swapEntry(path);
-  int fd = flag ? spoiledCall(spoilFor({"flagCreate"}), [&] { return real(path, flags, mode); })
-                : real(path, flags, mode);
+  if (packet && spoilFor({"packetOpen"}) != Spoil::None) swapEntry(at, path);
+  int fd = flag ? spoiledCall(spoilFor({"flagCreate"}), [&] { return real(flags, mode); })
+                : real(flags, mode);
   if (fd >= 0 && packet) packets().insert(fd);
   if (fd >= 0 && flag) flagFiles().insert(fd);
   if (fd >= 0 && (flags & O_DIRECTORY) && std::strcmp(path, ".") != 0) outboundListing = fd;
@@ -197,7 +196,8 @@ int openHook(OpenCall real, const char* path, int flags, mode_t mode) {
 using PreadCall = ssize_t (*)(int, void*, size_t, off_t);
 
 ssize_t preadHook(PreadCall real, int fd, void* buffer, size_t size, off_t offset) {
-  Spoil spoil = packets().count(fd) ? spoilFor({offset == 0 ? "headerRead" : "areaRead"})
+  const bool headerAlone = offset == 0 && size <= static_cast<size_t>(kHeaderSize);
+  Spoil spoil = packets().count(fd) ? spoilFor({headerAlone ? "headerRead" : "areaRead"})
                                      : Spoil::None;
   if (spoil != Spoil::None) {
     return spoiledTransfer(spoil, size, [=](size_t n) { return real(fd, buffer, n, offset); });
@@ -236,20 +236,38 @@ struct dirent* readdirHook(ReaddirCall real, DIR* listing) {
 
 extern "C" {
 
+// The mode an open call carries only when it may create the file.
+#define PELORIN_OPEN_MODE(flags, mode)                \
+  mode_t mode = 0;                                    \
+  if ((flags) & O_CREAT) {                            \
+    va_list args;                                     \
+    va_start(args, flags);                            \
+    mode = static_cast<mode_t>(va_arg(args, int));    \
+    va_end(args);                                     \
+  }
+
 int __wrap_open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  int fd = openHook(__real_open, path, flags, modeOf(flags, args));
-  va_end(args);
-  return fd;
+  PELORIN_OPEN_MODE(flags, mode);
+  return openHook(AT_FDCWD, path, flags, mode,
+                  [=](int f, mode_t m) { return __real_open(path, f, m); });
 }
 
 int __wrap_open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  int fd = openHook(__real_open64, path, flags, modeOf(flags, args));
-  va_end(args);
-  return fd;
+  PELORIN_OPEN_MODE(flags, mode);
+  return openHook(AT_FDCWD, path, flags, mode,
+                  [=](int f, mode_t m) { return __real_open64(path, f, m); });
+}
+
+int __wrap_openat(int at, const char* path, int flags, ...) {
+  PELORIN_OPEN_MODE(flags, mode);
+  return openHook(at, path, flags, mode,
+                  [=](int f, mode_t m) { return __real_openat(at, path, f, m); });
+}
+
+int __wrap_openat64(int at, const char* path, int flags, ...) {
+  PELORIN_OPEN_MODE(flags, mode);
+  return openHook(at, path, flags, mode,
+                  [=](int f, mode_t m) { return __real_openat64(at, path, f, m); });
 }
 
 ssize_t __wrap_pread(int fd, void* buffer, size_t size, off_t offset) {

@@ -2,14 +2,15 @@
 """Writes a large, realistic outbound for pelorin's benchmark and crash test.
 
     tools/make_outbound.py DIRECTORY [--packets N] [--megabytes M] [--seed S]
+                           [--own-share F]
 
 Packets come from 2:5020/100 in the four flavours; half are addressed to
 net 2:5020 (select them with the destination list 2:5020/All), half to net
 2:463. Their sizes follow a log-normal spread, many of a few kilobytes and
 some of several megabytes, scaled so that the whole outbound is about M
-megabytes. Each holds echomail in several areas (most from 2:5020/100, some
-forwarded from other nodes) and now and then a netmail. The same arguments
-always give the same files.
+megabytes. Each holds echomail in several areas (the share F of it, 0.8 by
+default, from 2:5020/100, the rest forwarded from other nodes) and now and
+then a netmail. The same arguments always give the same files.
 """
 import argparse
 import os
@@ -25,9 +26,9 @@ WORDS = ("the of node link mail packet net zone point echo area hub route "
          "outbound inbound session password nodelist tosser mailer sysop").split()
 
 
-def random_message(rng, serial):
+def random_message(rng, serial, own_share):
     area = rng.choice(AREAS)
-    net, node = (5020, 100) if rng.random() < 0.8 else (5020, rng.randrange(1, 999))
+    net, node = (5020, 100) if rng.random() < own_share else (5020, rng.randrange(1, 999))
     lines = ["\x01MSGID: 2:%d/%d %08x" % (net, node, serial)]
     for _ in range(rng.randrange(3, 60)):
         lines.append(" ".join(rng.choice(WORDS) for _ in range(rng.randrange(4, 14))))
@@ -49,9 +50,10 @@ def main():
     parser.add_argument("--packets", type=int, default=20000)
     parser.add_argument("--megabytes", type=float, default=1000)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--own-share", type=float, default=0.8)
     args = parser.parse_args()
     rng = random.Random(args.seed)
-    pool = [random_message(rng, serial) for serial in range(400)]
+    pool = [random_message(rng, serial, args.own_share) for serial in range(400)]
     weights = [rng.lognormvariate(0, 1.6) for _ in range(args.packets)]
     scale = args.megabytes * 1024 * 1024 / sum(weights)
     os.makedirs(args.directory, exist_ok=True)

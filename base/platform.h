@@ -69,7 +69,7 @@ constexpr FileHandle kNoFile = -1;
 
 enum class OpenOutcome {
   Opened,
-  NotRegularFile,  // a link, FIFO, directory or device: not opened, not waited for
+  NotRegularFile,  // a link or a directory (on Windows anything but a disk file): not opened
   Vanished,        // nothing has the name any more
   Failed,
 };
@@ -148,6 +148,9 @@ enum class FlagOutcome {
 
 // The content of a file, as much of it as a flag could hold.
 using FlagContentTest = std::function<bool(const std::string& content)>;
+
+// Accepts whatever a file holds: a temporary file of ours is known by its name.
+inline bool anyContent(const std::string&) { return true; }
 
 // Creates the flag `path` holding exactly `content`, atomically and
 // exclusively, and holds it. The flag never exists empty or in part: the

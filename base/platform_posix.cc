@@ -188,10 +188,15 @@ int openUnheld(const std::string& path, const FlagContentTest& accepts) {
   return -1;
 }
 
-bool anyContent(const std::string&) { return true; }
-
 int createExclusively(const std::string& path) {
   return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+}
+
+// Removes a file this process created but could not complete, and lets it go.
+void giveUp(HeldName* held, int fd) {
+  removeNameOf(held->storage.c_str(), fd);
+  unhold(held);
+  close(fd);
 }
 
 bool lockAndWrite(int fd, const std::string& content) {
@@ -209,9 +214,7 @@ bool writeFlagFile(const std::string& temporary, const std::string& content) {
   if (fd < 0) return false;
   hold(&heldFlagFile, fd, temporary);
   if (!lockAndWrite(fd, content) || fstat(fd, &flagFileIdentity) != 0) {
-    removeNameOf(temporary.c_str(), fd);
-    unhold(&heldFlagFile);
-    close(fd);
+    giveUp(&heldFlagFile, fd);
     return false;
   }
   flagFile = fd;
@@ -246,9 +249,7 @@ FlagOutcome createInPlace(const std::string& path, const std::string& content,
   if (fd < 0) return exists ? FlagOutcome::Exists : FlagOutcome::Failed;
   hold(&heldFlag, fd, path);
   if (!lockAndWrite(fd, content)) {
-    removeNameOf(path.c_str(), fd);
-    unhold(&heldFlag);
-    close(fd);
+    giveUp(&heldFlag, fd);
     return FlagOutcome::Failed;
   }
   *flag = HeldFlag{fd, path};

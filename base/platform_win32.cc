@@ -174,7 +174,7 @@ HANDLE createTemporary(const std::string& temporary) {
   HANDLE handle = create();
   // Left by a system that went down while a process with the same id held it.
   if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
-      removeUnheldFile(temporary, [](const std::string&) { return true; })) {
+      removeUnheldFile(temporary, anyContent)) {
     handle = create();
   }
   return handle;

@@ -22,8 +22,6 @@ std::size_t digitsAt(const std::string& text, std::size_t from) {
   return end - from;
 }
 
-bool isAnyContent(const std::string&) { return true; }
-
 std::string flagPath(const BusyFlags& flags, const std::string& base, const char* extension) {
   return joinPath(flags.directory, base + extension);
 }
@@ -100,7 +98,7 @@ void removeDeadRunsFiles(const BusyFlags& flags) {
   for (const std::string& name : flags.possibleLeftovers) {
     const bool temporary = isOwnTemporaryName(name);
     removeUnheldFile(joinPath(flags.directory, name),
-                     temporary ? FlagContentTest(isAnyContent) : FlagContentTest(isOwnFlagContent));
+                     temporary ? FlagContentTest(anyContent) : FlagContentTest(isOwnFlagContent));
   }
 }
 

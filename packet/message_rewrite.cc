@@ -130,28 +130,39 @@ std::int64_t pageOf(const ChangeWrites& writes, std::int64_t offset) {
   return offset / writes.pageSize;
 }
 
-// Writes the file bytes [begin, end) from the area, which starts right after
-// the header in the file.
+// The file bytes [first, end) of a message's origin fields, origNode to origNet.
+struct OriginFields {
+  std::int64_t first;
+  std::int64_t end;
+};
+
+OriginFields originFieldsOf(std::int64_t messageAt) {
+  return {messageAt + static_cast<std::int64_t>(message_offset::kOrigNode),
+          messageAt + static_cast<std::int64_t>(message_offset::kOrigNet) + 2};
+}
+
+// The area's byte at this offset of the file: the area starts right after
+// the header.
+unsigned char* inArea(const MessageArea& area, std::int64_t fileOffset) {
+  return area.bytes.get() + (fileOffset - static_cast<std::int64_t>(kPacketHeaderSize));
+}
+
+// Writes the file bytes [begin, end) from the area.
 bool writeAreaBytes(FileHandle packet, const MessageArea& area, std::int64_t begin,
                     std::int64_t end) {
-  const std::int64_t areaAt = kPacketHeaderSize;
-  return writeFullyAt(packet, begin, area.bytes.get() + (begin - areaAt),
-                      static_cast<std::size_t>(end - begin));
+  return writeFullyAt(packet, begin, inArea(area, begin), static_cast<std::size_t>(end - begin));
 }
 
 bool writeChangedMessages(FileHandle packet, MessageArea* area, const ChangeWrites& writes,
                           const NodeAddress& oldOrigin, const NodeAddress& newOrigin) {
-  auto message = [&](std::int64_t at) {
-    return area->bytes.get() + (at - static_cast<std::int64_t>(kPacketHeaderSize));
-  };
   // A changed message holds the old origin's net and node before the change.
-  for (std::int64_t at : writes.straddling) setMessageOrigin(message(at), oldOrigin);
+  for (std::int64_t at : writes.straddling) setMessageOrigin(inArea(*area, at), oldOrigin);
   bool written = writes.begin == writes.end ||
                  writeAreaBytes(packet, *area, writes.begin, writes.end);
   for (std::int64_t at : writes.straddling) {
-    setMessageOrigin(message(at), newOrigin);
-    const std::int64_t fields = at + static_cast<std::int64_t>(message_offset::kOrigNode);
-    written = written && writeAreaBytes(packet, *area, fields, fields + 6);
+    setMessageOrigin(inArea(*area, at), newOrigin);
+    const OriginFields fields = originFieldsOf(at);
+    written = written && writeAreaBytes(packet, *area, fields.first, fields.end);
   }
   return written;
 }
@@ -159,14 +170,13 @@ bool writeChangedMessages(FileHandle packet, MessageArea* area, const ChangeWrit
 }  // namespace
 
 void addChangedMessage(ChangeWrites* writes, std::int64_t messageAt) {
-  const std::int64_t begin = messageAt + static_cast<std::int64_t>(message_offset::kOrigNode);
-  const std::int64_t end = messageAt + static_cast<std::int64_t>(message_offset::kOrigNet) + 2;
-  if (pageOf(*writes, begin) != pageOf(*writes, end - 1)) {
+  const OriginFields fields = originFieldsOf(messageAt);
+  if (pageOf(*writes, fields.first) != pageOf(*writes, fields.end - 1)) {
     writes->straddling.push_back(messageAt);
     return;
   }
-  if (writes->begin == writes->end) writes->begin = begin;
-  writes->end = end;
+  if (writes->begin == writes->end) writes->begin = fields.first;
+  writes->end = fields.end;
 }
 
 bool countMessagesToRewrite(MessageArea* area, const NodeAddress& oldOrigin, int* changedCount) {

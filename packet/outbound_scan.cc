@@ -154,17 +154,15 @@ void reportFrom(const std::string& path, const PacketHeader& header) {
                 NODE_ADDRESS_ARGS(destination), NODE_ADDRESS_ARGS(origin));
 }
 
-// Reads the header again under the node's flag, and learns the length: a
-// tosser may have added to the packet, or a mailer sent it, since its
-// header was first read. A length that cannot be learned stays 0, which the
-// area's read reports. Nothing but a regular file is ever written.
-Reading readHeaderUnderFlag(FileHandle file, const std::string& path, PacketHeader* header,
-                            FileStatus* status) {
+// Learns the length of a packet to be rewritten, under its node's flag; a
+// length that cannot be learned stays 0, which the area's read reports. A
+// packet sent and removed by the mailer before the flag was ours is passed
+// over, and so is anything but a regular file: nothing else is ever written.
+Reading statusUnderFlag(FileHandle file, const std::string& path, FileStatus* status) {
   if (fileStatus(file, status) && (status->removed || !status->regular)) {
-    // Sent and removed by the mailer before the flag was ours, or no packet.
     return closePacket(file, path) ? Reading::NoPacket : Reading::Failed;
   }
-  return readHeader(file, path, header);
+  return Reading::Read;
 }
 
 // Handles one packet file completely and reports every line about it.
@@ -192,14 +190,21 @@ bool processPacket(const std::string& name, Scan* scan) {
   Verdict verdict = judge(*scan, header);
   FileStatus status;
   if (verdict == Verdict::Rewrite) {
-    if (!holdsNodeFlag(scan->flags, name)) {
+    const bool heldAlready = holdsNodeFlag(scan->flags, name);
+    if (!heldAlready) {
       switch (takeNodeFor(file, path, name, scan)) {
         case Taking::Taken: break;
         case Taking::PacketLeft: return true;
         case Taking::Failed: return false;
       }
     }
-    switch (readHeaderUnderFlag(file, path, &header, &status)) {
+    // A header read before the node's flag was taken is read again under
+    // it: a tosser may have added to the packet in the meantime. A preview
+    // takes no flag, so its first reading stands.
+    const bool readAgain = !heldAlready && !scan->preview;
+    Reading reading = statusUnderFlag(file, path, &status);
+    if (reading == Reading::Read && readAgain) reading = readHeader(file, path, &header);
+    switch (reading) {
       case Reading::Read: verdict = judge(*scan, header); break;
       case Reading::NoPacket: return true;
       case Reading::Failed: return false;

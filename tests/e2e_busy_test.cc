@@ -40,12 +40,6 @@ class BusyFlags : public EndToEnd {
   static std::string busyLine(const std::string& name) {
     return joined("out", name) + " busy, left for the next run\n";
   }
-  static RunOptions faulty(const std::string& fault) {
-    RunOptions options;
-    options.program = PELORIN_FAULTY_EXE;
-    options.environment = {"PELORIN_FAULT=" + fault};
-    return options;
-  }
   // Waits up to five seconds for a file of the work directory to appear.
   bool appears(const std::string& relative) {
     for (int waited = 0; waited < 500; ++waited) {
@@ -142,7 +136,7 @@ TEST_F(BusyFlags, RunHoldsItsFlagInLowerCaseWithItsProcessId) {
   if (windowsTarget()) GTEST_SKIP() << kPosixOnly;
   writeFile("out/139C0001.OUT", original(kHub));
   // The packet is read again, whole, under the flag.
-  Started first = start({"-oout", "2:5020/999", "World"}, faulty("areaRead:1:pause"));
+  Started first = start({"-oout", "2:5020/999", "World"}, withFault("areaRead:1:pause"));
   ASSERT_TRUE(appears("out/139c0001.bsy"));
   EXPECT_EQ(readFile("out/139c0001.bsy"), std::to_string(first.pid) + " pelorin\n");
   RunOutput second = run({"-oout", "2:5020/999", "World"});
@@ -169,7 +163,7 @@ TEST_F(BusyFlags, InterruptionRemovesTheFlagOnceThePacketIsWhole) {
   };
   for (const Case& c : cases) {
     writePackets();
-    Started started = start({"-oout", "2:5020/999", "World"}, faulty(c.pauseAt));
+    Started started = start({"-oout", "2:5020/999", "World"}, withFault(c.pauseAt));
     ASSERT_TRUE(appears("out/139c0001.bsy"));
     usleep(500000);  // well inside the two seconds of the pause
     kill(started.pid, c.signal);
@@ -202,7 +196,7 @@ TEST_F(BusyFlags, FlagFailuresStopTheRunAndTheNextRunCleansUp) {
   };
   for (const Case& c : cases) {
     writePackets();
-    Started started = start({"-oout", "2:5020/999", "World"}, faulty(c.fault));
+    Started started = start({"-oout", "2:5020/999", "World"}, withFault(c.fault));
     RunOutput out = finish(started);
     std::string body = c.body;
     const std::string flagFile = ".pelorin-" + std::to_string(started.pid) + ".tmp";

@@ -34,11 +34,8 @@ class MachineFaults : public EndToEnd {
     return withHeaderOrigin(packet(kOld, kHub, changed), kNew);
   }
   RunOutput runWithFault(const std::string& fault, std::vector<std::string> switches = {}) {
-    RunOptions options;
-    options.program = PELORIN_FAULTY_EXE;
-    options.environment = {"PELORIN_FAULT=" + fault};
     switches.insert(switches.end(), {"-oout", "2:5020/999", "World"});
-    return run(switches, options);
+    return run(switches, withFault(fault));
   }
 };
 
@@ -179,20 +176,23 @@ TEST_F(MachineFaults, KillAtAnyWriteOrPageBoundaryLeavesEveryMessageWhole) {
     restore();
     ASSERT_EQ(run(arguments).status, 0);
     const auto clean = files();
+    // Runs the fault build with this kill from the original files; when it
+    // was killed, a normal run must leave every file as the clean run did.
+    auto killedAndRepaired = [&](const std::string& fault) {
+      restore();
+      if (run(arguments, withFault(fault)).status != -1) return false;  // no such point
+      EXPECT_EQ(run(arguments).status, 0) << fault;
+      EXPECT_EQ(files(), clean) << newOrigin << ", killed at " << fault;
+      return true;
+    };
     int killed = 0;
     // Kill before the n-th packet write (k = 0), or at its k-th page boundary.
     for (int n = 1;; ++n) {
       int k = 0;
-      for (;; ++k) {
-        restore();
-        RunOptions faulty;
-        faulty.program = PELORIN_FAULTY_EXE;
-        faulty.environment = {"PELORIN_FAULT=packetWrite:" + std::to_string(n) +
-                              (k == 0 ? ":kill" : ":cut" + std::to_string(k))};
-        if (run(arguments, faulty).status != -1) break;  // no such write or boundary
+      while (killedAndRepaired("packetWrite:" + std::to_string(n) +
+                               (k == 0 ? ":kill" : ":cut" + std::to_string(k)))) {
         ++killed;
-        EXPECT_EQ(run(arguments).status, 0);
-        EXPECT_EQ(files(), clean) << newOrigin << ", killed at write " << n << ", boundary " << k;
+        ++k;
       }
       if (k == 0) break;
     }
@@ -203,16 +203,8 @@ TEST_F(MachineFaults, KillAtAnyWriteOrPageBoundaryLeavesEveryMessageWhole) {
     // dead run leaves there is taken over or removed by the next.
     int flagKills = 0;
     for (const char* point : {"flagCreate", "flagWrite", "flagLink", "flagRemove"}) {
-      for (int n = 1;; ++n) {
-        restore();
-        const std::string fault = point + (":" + std::to_string(n)) + ":kill";
-        RunOptions faulty;
-        faulty.program = PELORIN_FAULTY_EXE;
-        faulty.environment = {"PELORIN_FAULT=" + fault};
-        if (run(arguments, faulty).status != -1) break;
+      for (int n = 1; killedAndRepaired(point + (":" + std::to_string(n)) + ":kill"); ++n) {
         ++flagKills;
-        EXPECT_EQ(run(arguments).status, 0) << fault;
-        EXPECT_EQ(files(), clean) << newOrigin << ", killed at " << fault;
       }
     }
     // The flag file is created and written once; each of the two nodes'
@@ -246,10 +238,8 @@ TEST_F(MachineFaults, FailedAllocationEndsTheRunSilentlyWithStatusSeven) {
 
 TEST_F(MachineFaults, SecondRunOnABusyLogStopsWithoutWritingIt) {
   writeFile("out/a.out", original());
-  RunOptions slow;
-  slow.program = PELORIN_FAULTY_EXE;
-  slow.environment = {"PELORIN_FAULT=headerRead:1:pause"};
-  Started first = start({"-oout", "-lrun.log", "2:5020/999", "World"}, slow);
+  Started first =
+      start({"-oout", "-lrun.log", "2:5020/999", "World"}, withFault("headerRead:1:pause"));
   for (int waited = 0; waited < 500 && readFile("run.log").find("Working") == std::string::npos;
        ++waited) {
     usleep(10000);

@@ -161,6 +161,13 @@ std::map<std::string, std::string> EndToEnd::files() const {
   return found;
 }
 
+RunOptions EndToEnd::withFault(const std::string& fault) {
+  RunOptions options;
+  options.program = PELORIN_FAULTY_EXE;
+  options.environment = {"PELORIN_FAULT=" + fault};
+  return options;
+}
+
 std::set<std::string> EndToEnd::namesIn(const std::string& relative) const {
   std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(path(relative))) {

@@ -81,6 +81,8 @@ class EndToEnd : public testing::Test {
                         const std::vector<std::string>& arguments);
   void setOldTime(const std::string& relative);  // 2001-09-09
   long modificationTime(const std::string& relative) const;
+  // Options that run pelorin_faulty with this fault point (see fault_wrap.cc).
+  static RunOptions withFault(const std::string& fault);
   // The status log with each time stamp replaced by "<time>", after checking
   // that it has the right form.
   std::string logWithoutTimes(const std::string& relative) const;

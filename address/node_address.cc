@@ -1,5 +1,7 @@
 #include "address/node_address.h"
 
+#include <cstdio>
+
 namespace {
 
 bool isCSpace(char c) {
@@ -59,4 +61,10 @@ bool parseNodeAddress(std::string_view text, NodeAddress* address) {
 
 bool sameNodeAddress(const NodeAddress& a, const NodeAddress& b) {
   return a.zone == b.zone && a.net == b.net && a.node == b.node && a.point == b.point;
+}
+
+std::string nodeAddressText(const NodeAddress& address) {
+  char text[32];
+  std::snprintf(text, sizeof text, NODE_ADDRESS_FORMAT, NODE_ADDRESS_ARGS(address));
+  return text;
 }

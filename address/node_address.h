@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 struct NodeAddress {
@@ -25,6 +26,9 @@ bool sameNodeAddress(const NodeAddress& a, const NodeAddress& b);
 // reads as -1, 65536 as 0) however many digits there are. Returns the number
 // of characters consumed, or 0 when no digit was found (value is then 0).
 std::size_t readAddressNumber(std::string_view text, std::int16_t* value);
+
+// The address as every message writes it, with NODE_ADDRESS_FORMAT.
+std::string nodeAddressText(const NodeAddress& address);
 
 // The fragment "%hd:%hd/%hd.%hd" that every message uses for an address.
 #define NODE_ADDRESS_FORMAT "%hd:%hd/%hd.%hd"

@@ -16,7 +16,7 @@
 // open (on POSIX a closed descriptor 0, 1 or 2 gets /dev/null, so that no
 // file the program opens can take its number and receive console text), a
 // write to a pipe or FIFO whose reader has gone fails instead of killing the
-// process, and an interruption removes a held flag first (see Busy flags).
+// process, and an interruption removes a held flag first (see flag_file.h).
 // Called before anything else.
 void prepareProcess();
 
@@ -111,7 +111,6 @@ std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t siz
 
 struct FileStatus {
   std::int64_t length = 0;  // in bytes
-  bool removed = false;     // every name of the file is gone since it was opened
   bool regular = false;     // a plain file, not a FIFO, device or directory
 };
 
@@ -120,68 +119,17 @@ bool fileStatus(FileHandle file, FileStatus* status);
 
 bool closeFile(FileHandle file);
 
+// True when the name, a link not followed, stands for the open file itself:
+// it has been neither removed nor replaced since the file was opened. On a
+// file system that ignores letter case, every spelling of the name does.
+bool nameStandsFor(const std::string& path, FileHandle file);
+
 // The size of the pages in which the system moves file data. A write that
 // stays inside one page reaches the file whole or not at all when the
 // process is killed during it.
 std::size_t filePageSize();
 
-// ---- Busy flags
-//
-// A flag is a small file whose mere name keeps other programs off some files.
-// The flags this process takes are held: no other process can take the lock
-// on a held flag (POSIX) or delete it (Windows), and a flag nobody holds is
-// known to be left by a process that died. A held flag is removed when the
-// process is interrupted (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl-C,
-// Ctrl-Break or a closed console) or calls exit; a process killed outright
-// leaves it unheld (POSIX), or the system removes it (Windows).
-
-struct HeldFlag {
-  FileHandle file = kNoFile;
-  std::string path;
-};
-
-enum class FlagOutcome {
-  Taken,   // created holding exactly the content, and held
-  Exists,  // an entry of some kind had the name: left as it was
-  Failed,  // not created for another reason; nothing left behind
-};
-
-// The content of a file, as much of it as a flag could hold.
-using FlagContentTest = std::function<bool(const std::string& content)>;
-
-// Accepts whatever a file holds: a temporary file of ours is known by its name.
-inline bool anyContent(const std::string&) { return true; }
-
-// Creates the flag `path` holding exactly `content`, atomically and
-// exclusively, and holds it. The flag never exists empty or in part: the
-// content is written whole first, into the file `temporary` in the same
-// directory, and the flag is made a new name of it (on POSIX the one file
-// serves every flag of the process, and stays until dropFlagFile; where the
-// file system has no hard links, the flag is written right after its
-// create instead). An existing entry of any kind under the name is left
-// alone, unless it is a regular file that nobody holds and whose content
-// `replaceable` accepts: that one is replaced by the new flag. Every call of
-// a process passes the same temporary and content.
-FlagOutcome takeFlag(const std::string& path, const std::string& temporary,
-                     const std::string& content, const FlagContentTest& replaceable,
-                     HeldFlag* flag);
-
-// Removes the held flag, unless its name has come to stand for another file,
-// and lets it go. False when the name could not be removed.
-bool releaseFlag(HeldFlag* flag);
-
-// Removes the file the flags were written in, once no flag is held. False
-// when it could not be removed.
-bool dropFlagFile(const std::string& temporary);
-
-// Removes `path` when it is a regular file that nobody holds and whose
-// content `removable` accepts; anything else is left as it is. True when it
-// was removed.
-bool removeUnheldFile(const std::string& path, const FlagContentTest& removable);
-
-// True when `path` is a regular file that nobody holds and whose content
-// `accepts` takes, as removeUnheldFile would find it; nothing is changed.
-bool isUnheldFile(const std::string& path, const FlagContentTest& accepts);
+// ---- Processes
 
 // The process's id, as flags name it.
 unsigned long processId();

@@ -9,29 +9,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <new>
+
+#include "base/flag_file.h"
+#include "base/posix_support.h"
 
 static_assert(sizeof(off_t) == 8, "packets, listings and stat need 64-bit file offsets");
 static_assert(sizeof(time_t) == 8, "status-log time stamps need a time_t that outlives 2038");
 
 namespace {
 
-int descriptor(FileHandle file) { return static_cast<int>(file); }
-
 void openNullInPlaceOf(int closed) {
   if (fcntl(closed, F_GETFD) != -1 || errno != EBADF) return;
   // open() takes the lowest free number, which is the closed one.
   int opened = open("/dev/null", O_RDWR);
   if (opened != closed && opened >= 0) close(opened);
-}
-
-// The file was opened without waiting, so that a FIFO could not block the
-// open; from here on reads and writes wait as usual.
-void clearNonBlocking(int fd) {
-  int flags = fcntl(fd, F_GETFL);
-  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
 bool isRegularFile(int fd) {
@@ -58,90 +51,17 @@ EntryKind entryKind(int dirFd, const dirent* entry) {
   return kindOf(status.st_mode);
 }
 
-// A read or write that a signal interrupted before it moved anything is
-// made again.
-template <typename Transfer>
-std::int64_t retriedWhileInterrupted(Transfer transfer) {
-  ssize_t moved;
-  do {
-    moved = transfer();
-  } while (moved < 0 && errno == EINTR);
-  return moved;
-}
-
 bool isDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool namesFile(const char* path, int fd) {
-  struct stat opened, named;
-  return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && sameFile(opened, named);
-}
-
-// ---- Held flags. Every flag of the process is a name of one file, written
-// and locked once (the flag file): a flag costs a link and an unlink. The
-// handlers of interruptions and of exit remove what the process holds, so
-// the names live where they can reach them; everything they call is safe in
-// a signal handler.
-
-struct HeldName {
-  std::atomic<int> file{-1};
-  std::atomic<const char*> name{nullptr};
-  std::string storage;
-};
-HeldName heldFlagFile;
-HeldName heldFlag;
-
-int flagFile = -1;  // open and locked from the first flag to dropFlagFile
-struct stat flagFileIdentity;
-bool noHardLinks = false;
+// ---- Interruptions: a held flag goes first.
 
 volatile sig_atomic_t deferringInterruptions = 0;
 volatile sig_atomic_t pendingInterruption = 0;
 
-void hold(HeldName* held, int fd, const std::string& path) {
-  held->name.store(nullptr);
-  held->file.store(fd);
-  held->storage = path;
-  held->name.store(held->storage.c_str());
-}
-
-void unhold(HeldName* held) {
-  held->name.store(nullptr);
-  held->file.store(-1);
-}
-
-// Removes the name unless it has come to stand for another file than
-// `opened`. False when unlink failed.
-bool removeNameIfItStandsFor(const char* path, const struct stat& opened) {
-  struct stat named;
-  if (lstat(path, &named) != 0) return errno == ENOENT;
-  if (!sameFile(opened, named)) return true;
-  return unlink(path) == 0 || errno == ENOENT;
-}
-
-bool removeNameOf(const char* path, int fd) {
-  struct stat opened;
-  return fstat(fd, &opened) == 0 && removeNameIfItStandsFor(path, opened);
-}
-
-void removeHeld(const HeldName& held) {
-  int fd = held.file.load();
-  const char* name = held.name.load();
-  if (fd >= 0 && name != nullptr) removeNameOf(name, fd);
-}
-
-void removeHeldNames() {
-  removeHeld(heldFlag);
-  removeHeld(heldFlagFile);
-}
-
 void endByInterruption(int signalNumber) {
-  removeHeldNames();
+  removeHeldFlags();
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
 }
@@ -166,97 +86,19 @@ void catchInterruption(int signalNumber) {
   sigaction(signalNumber, &action, nullptr);
 }
 
-constexpr std::size_t kLongestFlagRead = 128;
-
-std::string firstBytes(int fd) {
-  char bytes[kLongestFlagRead];
-  ssize_t got = retriedWhileInterrupted([&] { return pread(fd, bytes, sizeof bytes, 0); });
-  return got > 0 ? std::string(bytes, static_cast<std::size_t>(got)) : std::string();
-}
-
-// The file under the name, opened, locked and checked: a regular file that
-// nobody else holds, whose content `accepts` takes, and that the name still
-// stands for once the lock is ours. -1 for anything else.
-int openUnheld(const std::string& path, const FlagContentTest& accepts) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (isRegularFile(fd) && accepts(firstBytes(fd)) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-      namesFile(path.c_str(), fd)) {
-    return fd;
-  }
-  close(fd);
-  return -1;
-}
-
-int createExclusively(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
-}
-
-// Removes a file this process created but could not complete, and lets it go.
-void giveUp(HeldName* held, int fd) {
-  removeNameOf(held->storage.c_str(), fd);
-  unhold(held);
-  close(fd);
-}
-
-bool lockAndWrite(int fd, const std::string& content) {
-  return flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-         retriedWhileInterrupted([&] { return write(fd, content.data(), content.size()); }) ==
-             static_cast<ssize_t>(content.size());
-}
-
-bool writeFlagFile(const std::string& temporary, const std::string& content) {
-  int fd = createExclusively(temporary);
-  // Left by a dead process that had the same id.
-  if (fd < 0 && errno == EEXIST && removeUnheldFile(temporary, anyContent)) {
-    fd = createExclusively(temporary);
-  }
-  if (fd < 0) return false;
-  hold(&heldFlagFile, fd, temporary);
-  if (!lockAndWrite(fd, content) || fstat(fd, &flagFileIdentity) != 0) {
-    giveUp(&heldFlagFile, fd);
-    return false;
-  }
-  flagFile = fd;
-  return true;
-}
-
-enum class Placement { Placed, NameTaken, NoHardLinks, Failed };
-
-// Gives the flag file the flag's name: a hard link, which fails when the
-// name exists. A flag that nobody holds and that `replaceable` accepts is
-// removed first, while its lock is ours.
-Placement linkFlag(const std::string& temporary, const std::string& path,
-                   const FlagContentTest& replaceable) {
-  if (link(temporary.c_str(), path.c_str()) == 0) return Placement::Placed;
-  if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) return Placement::NoHardLinks;
-  if (errno != EEXIST) return Placement::Failed;
-  if (!removeUnheldFile(path, replaceable)) return Placement::NameTaken;
-  if (link(temporary.c_str(), path.c_str()) == 0) return Placement::Placed;
-  return errno == EEXIST ? Placement::NameTaken : Placement::Failed;
-}
-
-// Where the file system has no hard links: each flag is a file of its own,
-// created under its name and written at once.
-FlagOutcome createInPlace(const std::string& path, const std::string& content,
-                          const FlagContentTest& replaceable, HeldFlag* flag) {
-  int fd = createExclusively(path);
-  bool exists = fd < 0 && errno == EEXIST;
-  if (exists && removeUnheldFile(path, replaceable)) {
-    fd = createExclusively(path);
-    exists = fd < 0 && errno == EEXIST;
-  }
-  if (fd < 0) return exists ? FlagOutcome::Exists : FlagOutcome::Failed;
-  hold(&heldFlag, fd, path);
-  if (!lockAndWrite(fd, content)) {
-    giveUp(&heldFlag, fd);
-    return FlagOutcome::Failed;
-  }
-  *flag = HeldFlag{fd, path};
-  return FlagOutcome::Taken;
-}
-
 }  // namespace
+
+void clearNonBlocking(int fd) {
+  // The file was opened without waiting, so that a FIFO could not block the
+  // open; from here on reads and writes wait as usual.
+  int flags = fcntl(fd, F_GETFL);
+  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+bool namesFile(const char* path, int fd) {
+  struct stat opened, named;
+  return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && sameFile(opened, named);
+}
 
 void prepareProcess() {
   for (int standard = 0; standard <= 2; ++standard) openNullInPlaceOf(standard);
@@ -264,7 +106,7 @@ void prepareProcess() {
   // run half way through the outbound: the write fails with EPIPE instead.
   signal(SIGPIPE, SIG_IGN);
   for (int interruption : {SIGINT, SIGTERM, SIGHUP}) catchInterruption(interruption);
-  std::atexit(removeHeldNames);
+  std::atexit(removeHeldFlags);
 }
 
 char pathSeparator() { return '/'; }
@@ -283,6 +125,10 @@ bool pathExists(const std::string& path) {
 bool nameExists(const std::string& path) {
   struct stat status;
   return lstat(path.c_str(), &status) == 0;
+}
+
+bool nameStandsFor(const std::string& path, FileHandle file) {
+  return namesFile(path.c_str(), descriptor(file));
 }
 
 const char* textLineEnd() { return "\n"; }
@@ -382,7 +228,6 @@ bool fileStatus(FileHandle file, FileStatus* status) {
   struct stat now;
   if (fstat(descriptor(file), &now) != 0) return false;
   status->length = static_cast<std::int64_t>(now.st_size);
-  status->removed = now.st_nlink == 0;
   status->regular = S_ISREG(now.st_mode);
   return true;
 }
@@ -392,66 +237,6 @@ bool closeFile(FileHandle file) { return close(descriptor(file)) == 0; }
 std::size_t filePageSize() {
   long size = sysconf(_SC_PAGESIZE);
   return size > 0 ? static_cast<std::size_t>(size) : 4096;
-}
-
-FlagOutcome takeFlag(const std::string& path, const std::string& temporary,
-                     const std::string& content, const FlagContentTest& replaceable,
-                     HeldFlag* flag) {
-  if (!noHardLinks) {
-    if (flagFile < 0 && !writeFlagFile(temporary, content)) return FlagOutcome::Failed;
-    // Named before it is linked, so that no moment is left uncovered: the
-    // handlers remove a name only while it stands for our file.
-    hold(&heldFlag, flagFile, path);
-    Placement placement = linkFlag(temporary, path, replaceable);
-    if (placement == Placement::Placed) {
-      *flag = HeldFlag{flagFile, path};
-      return FlagOutcome::Taken;
-    }
-    unhold(&heldFlag);
-    if (placement != Placement::NoHardLinks) {
-      return placement == Placement::NameTaken ? FlagOutcome::Exists : FlagOutcome::Failed;
-    }
-    noHardLinks = true;
-    if (!dropFlagFile(temporary)) return FlagOutcome::Failed;
-  }
-  return createInPlace(path, content, replaceable, flag);
-}
-
-bool releaseFlag(HeldFlag* flag) {
-  if (flag->file == kNoFile) return true;
-  int fd = descriptor(flag->file);
-  // The name goes while the lock is still ours, so that no other run can
-  // mistake the flag for a dead one in between.
-  bool removed = fd == flagFile ? removeNameIfItStandsFor(flag->path.c_str(), flagFileIdentity)
-                                : removeNameOf(flag->path.c_str(), fd);
-  unhold(&heldFlag);
-  if (fd != flagFile) close(fd);
-  flag->file = kNoFile;
-  return removed;
-}
-
-bool dropFlagFile(const std::string& temporary) {
-  if (flagFile < 0) return true;
-  bool removed = removeNameOf(temporary.c_str(), flagFile);
-  unhold(&heldFlagFile);
-  close(flagFile);
-  flagFile = -1;
-  return removed;
-}
-
-bool removeUnheldFile(const std::string& path, const FlagContentTest& removable) {
-  int fd = openUnheld(path, removable);
-  if (fd < 0) return false;
-  bool removed = unlink(path.c_str()) == 0;
-  close(fd);
-  return removed;
-}
-
-bool isUnheldFile(const std::string& path, const FlagContentTest& accepts) {
-  int fd = openUnheld(path, accepts);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
 }
 
 unsigned long processId() { return static_cast<unsigned long>(getpid()); }

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <new>
 
+#include "base/win32_support.h"
+
 // The C runtime would otherwise expand wildcards in the arguments, and an
 // asterisk in the destination list must reach the program as it was typed.
 extern "C" int _dowildcard;
@@ -28,6 +30,48 @@ constexpr std::size_t kLargestTransfer = 1u << 30;
 // Longer paths take the extended-length form. MAX_PATH less the 12
 // characters of an 8.3 name is the limit for a directory, the tighter one.
 constexpr std::size_t kLongestPlainPath = MAX_PATH - 12;
+
+// False when the name has a character the ANSI code page cannot hold: such
+// a name could not be opened again under its narrow form.
+bool narrowName(const wchar_t* name, std::string* narrow) {
+  BOOL lossy = FALSE;
+  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr,
+                                   &lossy);
+  if (length <= 0 || lossy) return false;
+  narrow->assign(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, &(*narrow)[0], length, nullptr,
+                      nullptr);
+  narrow->pop_back();  // the terminating NUL
+  return true;
+}
+
+DWORD transferSize(std::size_t size) {
+  return static_cast<DWORD>(size < kLargestTransfer ? size : kLargestTransfer);
+}
+
+bool isDirectory(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(systemPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+bool isDotOrDotDot(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// ---- Interruptions
+
+// Held by the main thread while interruptions wait.
+CRITICAL_SECTION interruptionsDeferred;
+
+BOOL WINAPI onConsoleEvent(DWORD) {
+  // Waits for the work in hand; the default handler then ends the process.
+  EnterCriticalSection(&interruptionsDeferred);
+  return FALSE;
+}
+
+}  // namespace
 
 std::wstring widePath(const std::string& path) {
   if (path.empty()) return std::wstring();
@@ -67,28 +111,6 @@ std::wstring systemPath(const std::string& path) {
   return full.empty() ? wide : extendedWhenLong(full);
 }
 
-// False when the name has a character the ANSI code page cannot hold: such
-// a name could not be opened again under its narrow form.
-bool narrowName(const wchar_t* name, std::string* narrow) {
-  BOOL lossy = FALSE;
-  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr,
-                                   &lossy);
-  if (length <= 0 || lossy) return false;
-  narrow->assign(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, &(*narrow)[0], length, nullptr,
-                      nullptr);
-  narrow->pop_back();  // the terminating NUL
-  return true;
-}
-
-HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
-
-FileHandle fileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
-
-DWORD transferSize(std::size_t size) {
-  return static_cast<DWORD>(size < kLargestTransfer ? size : kLargestTransfer);
-}
-
 OVERLAPPED at(std::int64_t offset) {
   OVERLAPPED position{};
   position.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
@@ -104,105 +126,12 @@ EntryKind kindOf(DWORD attributes) {
   return EntryKind::RegularFile;
 }
 
-bool isDirectory(const std::string& path) {
-  DWORD attributes = GetFileAttributesW(systemPath(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-bool isDotOrDotDot(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
 bool isPlainDiskFile(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information;
   return GetFileType(handle) == FILE_TYPE_DISK &&
          GetFileInformationByHandle(handle, &information) &&
          kindOf(information.dwFileAttributes) == EntryKind::RegularFile;
 }
-
-// ---- Held flags. A flag is opened delete-on-close and shared for reading
-// only: nobody else can delete it while it is held, and the system removes
-// it with the process's handles however the process ends.
-
-// Held by the main thread while interruptions wait.
-CRITICAL_SECTION interruptionsDeferred;
-
-BOOL WINAPI onConsoleEvent(DWORD) {
-  // Waits for the work in hand; the default handler then ends the process.
-  EnterCriticalSection(&interruptionsDeferred);
-  return FALSE;
-}
-
-constexpr DWORD kLongestFlagRead = 128;
-
-std::string firstBytes(HANDLE handle) {
-  char bytes[kLongestFlagRead];
-  DWORD got = 0;
-  OVERLAPPED start = at(0);
-  if (!ReadFile(handle, bytes, sizeof bytes, &got, &start)) return std::string();
-  return std::string(bytes, got);
-}
-
-bool deleteByHandle(HANDLE handle) {
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
-  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
-}
-
-// The file under the name, opened for deletion and checked: a regular file
-// whose content `accepts` takes. Asking for delete access fails while
-// another process holds the file without delete sharing, as a held flag is
-// held. INVALID_HANDLE_VALUE for anything else.
-HANDLE openUnheld(const std::string& path, const FlagContentTest& accepts) {
-  HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ | DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return handle;
-  if (isPlainDiskFile(handle) && accepts(firstBytes(handle))) return handle;
-  CloseHandle(handle);
-  return INVALID_HANDLE_VALUE;
-}
-
-HANDLE createTemporary(const std::string& temporary) {
-  auto create = [&] {
-    return CreateFileW(systemPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                       FILE_SHARE_READ, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  };
-  HANDLE handle = create();
-  // Left by a system that went down while a process with the same id held it.
-  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
-      removeUnheldFile(temporary, anyContent)) {
-    handle = create();
-  }
-  return handle;
-}
-
-// Renames the open file to `path`, failing when the name exists. The new
-// name must be absolute: a bare one would be taken relative to the current
-// directory.
-bool renameExclusively(HANDLE handle, const std::string& path) {
-  std::wstring name = extendedWhenLong(fullPath(widePath(path)));
-  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
-  FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = FALSE;
-  rename->RootDirectory = nullptr;
-  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-  std::copy(name.begin(), name.end(), rename->FileName);
-  rename->FileName[name.size()] = L'\0';
-  return SetFileInformationByHandle(handle, FileRenameInfo, rename,
-                                    static_cast<DWORD>(buffer.size()));
-}
-
-bool writeWhole(HANDLE handle, const std::string& content) {
-  DWORD put = 0;
-  return WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &put, nullptr) &&
-         put == content.size();
-}
-
-}  // namespace
 
 void prepareProcess() {
   // Files are opened as handles, never as C runtime descriptors, so a
@@ -232,6 +161,22 @@ bool pathExists(const std::string& path) {
 
 // GetFileAttributesW does not follow a reparse point at the end of the path.
 bool nameExists(const std::string& path) { return pathExists(path); }
+
+bool nameStandsFor(const std::string& path, FileHandle file) {
+  // No access asked for, so that no sharing mode can refuse the open.
+  HANDLE named = CreateFileW(systemPath(path).c_str(), 0,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  bool same = GetFileInformationByHandle(named, &a) &&
+              GetFileInformationByHandle(handleOf(file), &b) &&
+              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+              a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(named);
+  return same;
+}
 
 const char* textLineEnd() { return "\r\n"; }
 
@@ -322,7 +267,6 @@ bool fileStatus(FileHandle file, FileStatus* status) {
   LARGE_INTEGER length;
   if (!GetFileSizeEx(handleOf(file), &length)) return false;
   status->length = length.QuadPart;
-  status->removed = false;
   status->regular = true;  // nothing else opens as a packet
   return true;
 }
@@ -333,55 +277,6 @@ std::size_t filePageSize() {
   SYSTEM_INFO system;
   GetSystemInfo(&system);
   return system.dwPageSize;
-}
-
-FlagOutcome takeFlag(const std::string& path, const std::string& temporary,
-                     const std::string& content, const FlagContentTest& replaceable,
-                     HeldFlag* flag) {
-  HANDLE handle = createTemporary(temporary);
-  if (handle == INVALID_HANDLE_VALUE) return FlagOutcome::Failed;
-  FlagOutcome outcome = FlagOutcome::Failed;
-  if (writeWhole(handle, content)) {
-    if (renameExclusively(handle, path)) {
-      outcome = FlagOutcome::Taken;
-    } else if (nameExists(path)) {
-      bool replaced = removeUnheldFile(path, replaceable) && renameExclusively(handle, path);
-      outcome = replaced ? FlagOutcome::Taken : FlagOutcome::Exists;
-    }
-  }
-  if (outcome != FlagOutcome::Taken) {
-    CloseHandle(handle);  // which deletes the temporary file
-    return outcome;
-  }
-  *flag = HeldFlag{fileOf(handle), path};
-  return outcome;
-}
-
-bool releaseFlag(HeldFlag* flag) {
-  if (flag->file == kNoFile) return true;
-  HANDLE handle = handleOf(flag->file);
-  bool removed = deleteByHandle(handle);
-  bool closed = CloseHandle(handle) != 0;
-  flag->file = kNoFile;
-  return removed && closed;
-}
-
-// Each flag has a temporary file of its own, which becomes the flag.
-bool dropFlagFile(const std::string&) { return true; }
-
-bool removeUnheldFile(const std::string& path, const FlagContentTest& removable) {
-  HANDLE handle = openUnheld(path, removable);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  bool removed = deleteByHandle(handle);
-  CloseHandle(handle);
-  return removed;
-}
-
-bool isUnheldFile(const std::string& path, const FlagContentTest& accepts) {
-  HANDLE handle = openUnheld(path, accepts);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(handle);
-  return true;
 }
 
 unsigned long processId() { return GetCurrentProcessId(); }

@@ -12,7 +12,7 @@
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   prepareProcess();
-  BusyFlags flags = busyFlagsOf(argv[1], {});
+  BusyFlags flags = busyFlagsOf(argv[1], {}, NodeAddress{2, 5020, 2000, 0});
   std::string name;
   long taken = 0;
   while (std::getline(std::cin, name)) {

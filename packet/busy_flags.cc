@@ -4,12 +4,19 @@
 
 namespace {
 
-const char kProgramMark[] = " pelorin\n";
+const char kProgramMark[] = " pelorin";
 const char kTemporaryPrefix[] = ".pelorin-";
 const char kTemporarySuffix[] = ".tmp";
+// Longer than any line of ours, padding included.
+constexpr std::size_t kLongestOwnLine = 64;
 
 std::string asciiLowerCase(std::string text) {
   for (char& c : text) c = asciiToLower(c);
+  return text;
+}
+
+std::string asciiUpperCase(std::string text) {
+  for (char& c : text) c = asciiToUpper(c);
   return text;
 }
 
@@ -22,24 +29,106 @@ std::size_t digitsAt(const std::string& text, std::size_t from) {
   return end - from;
 }
 
+std::string baseSpellingOf(const std::string& name) { return name.substr(0, name.rfind('.')); }
+
 std::string flagPath(const BusyFlags& flags, const std::string& base, const char* extension) {
   return joinPath(flags.directory, base + extension);
 }
 
-}  // namespace
-
-std::string nodeBaseOf(const std::string& packetName) {
-  return asciiLowerCase(packetName.substr(0, packetName.rfind('.')));
+std::string ownFlagPath(const BusyFlags& flags, const std::string& base) {
+  return flagPath(flags, base, ".bsy");
 }
 
-BusyFlags busyFlagsOf(const std::string& directory, const std::vector<DirectoryEntry>& entries) {
+// Every name another program may flag the node under, but our own: .bsy
+// and .csy, in lower and upper case, after the base as the name spells it
+// and in lower and in upper case.
+std::vector<std::string> otherFlagPaths(const BusyFlags& flags, const std::string& name) {
+  const std::string spelled = baseSpellingOf(name);
+  const std::string lower = asciiLowerCase(spelled);
+  std::set<std::string> bases = {spelled, lower, asciiUpperCase(spelled)};
+  std::vector<std::string> paths;
+  for (const std::string& base : bases) {
+    for (const char* extension : {".bsy", ".BSY", ".csy", ".CSY"}) {
+      if (base == lower && std::string(extension) == ".bsy") continue;
+      paths.push_back(flagPath(flags, base, extension));
+    }
+  }
+  return paths;
+}
+
+// True when the file under the name holds a line of ours.
+bool holdsOwnLine(const std::string& path) {
+  std::string content;
+  OwnFlagLine line;
+  return lookAtFlag(path, &content) == FlagLook::Read && readOwnFlagLine(content, &line);
+}
+
+// True when our spelling of the node's flag is taken by something that is
+// no flag of ours.
+bool ownSpellingTakenByOthers(const BusyFlags& flags, const std::string& base) {
+  const std::string path = ownFlagPath(flags, base);
+  return nameExists(path) && !holdsOwnLine(path);
+}
+
+bool isOwnLineOfThisWork(const BusyFlags& flags, const std::string& content) {
+  OwnFlagLine found, own;
+  return readOwnFlagLine(content, &found) && readOwnFlagLine(flags.ownLine, &own) &&
+         (!found.hasOrigin || sameNodeAddress(found.origin, own.origin));
+}
+
+enum class Adopted { Held, Vanished, Busy, Failed };
+
+// Takes over our spelling of the node's flag from a dead run that was
+// doing the same work as this run (or of an earlier version, which named
+// no origin), with our line in it.
+Adopted adoptSameWork(BusyFlags* flags, const std::string& path) {
+  std::string found;
+  switch (adoptFlag(path, [&](const std::string& c) { return isOwnLineOfThisWork(*flags, c); },
+                    &flags->held, &found)) {
+    case Adoption::Adopted: break;
+    case Adoption::Vanished: return Adopted::Vanished;
+    case Adoption::NotAdoptable: return Adopted::Busy;
+  }
+  if (rewriteFlag(flags->held, fittedFlagLine(flags->ownLine, found.size()))) return Adopted::Held;
+  abandonFlag(&flags->held);
+  return Adopted::Failed;
+}
+
+// Our flag of the node, created or taken over from a dead run.
+NodeFlag takeOwnFlag(BusyFlags* flags, const std::string& base) {
+  const std::string path = ownFlagPath(*flags, base);
+  // A flag that goes between the create and the take-over is tried once more.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    switch (createFlag(path, flags->temporary, flags->ownLine, &flags->held)) {
+      case FlagOutcome::Taken: flags->heldAdopted = false; return NodeFlag::Held;
+      case FlagOutcome::Failed: return NodeFlag::Failed;
+      case FlagOutcome::Exists: break;
+    }
+    switch (adoptSameWork(flags, path)) {
+      case Adopted::Held: flags->heldAdopted = true; return NodeFlag::Held;
+      case Adopted::Busy: return NodeFlag::Busy;
+      case Adopted::Failed: return NodeFlag::Failed;
+      case Adopted::Vanished: break;
+    }
+  }
+  return NodeFlag::Busy;
+}
+
+}  // namespace
+
+std::string nodeBaseOf(const std::string& name) { return asciiLowerCase(baseSpellingOf(name)); }
+
+BusyFlags busyFlagsOf(const std::string& directory, const std::vector<DirectoryEntry>& entries,
+                      const NodeAddress& origin) {
   BusyFlags flags;
   flags.directory = directory;
+  const unsigned long pid = processId();
   flags.temporary =
-      joinPath(directory, kTemporaryPrefix + std::to_string(processId()) + kTemporarySuffix);
+      joinPath(directory, kTemporaryPrefix + std::to_string(pid) + kTemporarySuffix);
+  flags.ownLine = ownFlagLine(pid, origin);
   for (const DirectoryEntry& entry : entries) {
     if (isOwnTemporaryName(entry.name)) {
-      flags.possibleLeftovers.push_back(entry.name);
+      flags.temporaries.push_back(entry.name);
       continue;
     }
     const std::string_view name = entry.name;
@@ -48,11 +137,13 @@ BusyFlags busyFlagsOf(const std::string& directory, const std::vector<DirectoryE
     const bool bsy = asciiEqualIgnoringCase(extension, ".bsy");
     if (!bsy && !asciiEqualIgnoringCase(extension, ".csy")) continue;
     const std::string lower = asciiLowerCase(entry.name);
+    const std::string base = lower.substr(0, lower.size() - 4);
+    flags.flaggedInListing.insert(base);
     if (bsy && entry.name == lower) {
       // Our own spelling: the exclusive create decides whether it is busy.
-      flags.possibleLeftovers.push_back(entry.name);
+      flags.ownSpellingFlags.push_back(entry.name);
     } else {
-      flags.busyInListing.insert(lower.substr(0, lower.size() - 4));
+      flags.busyInListing.insert(base);
     }
   }
   return flags;
@@ -65,26 +156,44 @@ bool holdsNodeFlag(const BusyFlags& flags, const std::string& packetName) {
 NodeFlag takeNodeFlag(BusyFlags* flags, const std::string& packetName) {
   const std::string base = nodeBaseOf(packetName);
   if (flags->busyInListing.count(base) != 0) return NodeFlag::Busy;
-  switch (takeFlag(flagPath(*flags, base, ".bsy"), flags->temporary,
-                   ownFlagContent(processId()), isOwnFlagContent, &flags->held)) {
-    case FlagOutcome::Taken: break;
-    case FlagOutcome::Exists: return NodeFlag::Busy;
-    case FlagOutcome::Failed: return NodeFlag::Failed;
-  }
+  NodeFlag taken = takeOwnFlag(flags, base);
+  if (taken != NodeFlag::Held) return taken;
   flags->heldBase = base;
-  // A mailer that passed its own check of the .bsy just before our create
-  // is dialling now.
-  if (nameExists(flagPath(*flags, base, ".csy"))) {
-    return releaseNodeFlag(flags) ? NodeFlag::Busy : NodeFlag::NotRemoved;
+  // A program that passed its own look at our spelling just before our
+  // create, or that spells its flags otherwise, is at work now.
+  if (!otherNodeFlagExists(*flags, packetName)) return NodeFlag::Held;
+  if (flags->heldAdopted) {
+    leaveNodeFlag(flags);
+    return NodeFlag::Busy;
   }
-  return NodeFlag::Held;
+  return releaseNodeFlag(flags) ? NodeFlag::Busy : NodeFlag::NotRemoved;
+}
+
+bool otherNodeFlagExists(const BusyFlags& flags, const std::string& name) {
+  for (const std::string& path : otherFlagPaths(flags, name)) {
+    if (!nameExists(path)) continue;
+    // On a file system that ignores letter case, another spelling of our
+    // flag's name is our flag. Where such a file system gives each spelling
+    // an identity of its own (FAT through FUSE), our flag is known by its
+    // line: a run only ever writes our own spelling.
+    if (flags.held.file != kNoFile && nameStandsFor(path, flags.held.file)) continue;
+    if (!holdsOwnLine(path)) return true;
+  }
+  return false;
 }
 
 bool nodeLooksBusy(const BusyFlags& flags, const std::string& packetName) {
   const std::string base = nodeBaseOf(packetName);
-  const std::string ownSpelling = flagPath(flags, base, ".bsy");
-  return flags.busyInListing.count(base) != 0 || nameExists(flagPath(flags, base, ".csy")) ||
-         (nameExists(ownSpelling) && !isUnheldFile(ownSpelling, isOwnFlagContent));
+  // A flag of ours is a dead run's as far as a preview can tell.
+  return flags.busyInListing.count(base) != 0 || ownSpellingTakenByOthers(flags, base) ||
+         otherNodeFlagExists(flags, packetName);
+}
+
+bool nodeFlaggedByOthers(const BusyFlags& flags, const std::string& packetName) {
+  if (holdsNodeFlag(flags, packetName)) return false;
+  const std::string base = nodeBaseOf(packetName);
+  return flags.flaggedInListing.count(base) != 0 || ownSpellingTakenByOthers(flags, base) ||
+         otherNodeFlagExists(flags, packetName);
 }
 
 bool releaseNodeFlag(BusyFlags* flags) {
@@ -92,23 +201,79 @@ bool releaseNodeFlag(BusyFlags* flags) {
   return releaseFlag(&flags->held);
 }
 
+void leaveNodeFlag(BusyFlags* flags) {
+  flags->heldBase.clear();
+  abandonFlag(&flags->held);
+}
+
 bool dropFlagFile(const BusyFlags& flags) { return dropFlagFile(flags.temporary); }
 
-void removeDeadRunsFiles(const BusyFlags& flags) {
-  for (const std::string& name : flags.possibleLeftovers) {
-    const bool temporary = isOwnTemporaryName(name);
-    removeUnheldFile(joinPath(flags.directory, name),
-                     temporary ? FlagContentTest(anyContent) : FlagContentTest(isOwnFlagContent));
+void removeDeadTemporaries(const BusyFlags& flags) {
+  for (const std::string& name : flags.temporaries) {
+    if (joinPath(flags.directory, name) != flags.temporary) {
+      removeUnheldFile(joinPath(flags.directory, name), anyContent);
+    }
   }
 }
 
-std::string ownFlagContent(unsigned long processId) {
-  return std::to_string(processId) + kProgramMark;
+LeftFlag takeLeftFlag(BusyFlags* flags, const std::string& name, NodeAddress* origin) {
+  const std::string path = joinPath(flags->directory, name);
+  OwnFlagLine line;
+  std::string found;
+  auto isOwnLine = [&](const std::string& content) { return readOwnFlagLine(content, &line); };
+  if (adoptFlag(path, isOwnLine, &flags->held, &found) != Adoption::Adopted) {
+    return LeftFlag::NotLeft;
+  }
+  flags->heldBase = nodeBaseOf(name);
+  flags->heldAdopted = true;
+  if (!line.hasOrigin) return releaseNodeFlag(flags) ? LeftFlag::Removed : LeftFlag::NotRemoved;
+  const std::string ownLine = fittedFlagLine(ownFlagLine(processId(), line.origin), found.size());
+  if (!rewriteFlag(flags->held, ownLine)) {
+    // Left as the dead run left it, for the next run.
+    leaveNodeFlag(flags);
+    return LeftFlag::NotLeft;
+  }
+  *origin = line.origin;
+  return LeftFlag::Finishing;
 }
 
-bool isOwnFlagContent(const std::string& content) {
+bool looksLeftFlag(const BusyFlags& flags, const std::string& name, NodeAddress* origin) {
+  std::string content;
+  OwnFlagLine line;
+  if (lookAtFlag(joinPath(flags.directory, name), &content) != FlagLook::Read ||
+      !readOwnFlagLine(content, &line) || !line.hasOrigin) {
+    return false;
+  }
+  *origin = line.origin;
+  return true;
+}
+
+std::string ownFlagLine(unsigned long processId, const NodeAddress& origin) {
+  return std::to_string(processId) + kProgramMark + " " + nodeAddressText(origin) + "\n";
+}
+
+bool readOwnFlagLine(const std::string& content, OwnFlagLine* line) {
   const std::size_t digits = digitsAt(content, 0);
-  return digits > 0 && content.compare(digits, std::string::npos, kProgramMark) == 0;
+  const std::size_t mark = sizeof kProgramMark - 1;
+  if (digits == 0 || content.size() > kLongestOwnLine || content.back() != '\n' ||
+      content.compare(digits, mark, kProgramMark) != 0) {
+    return false;
+  }
+  std::string rest = content.substr(digits + mark, content.size() - 1 - digits - mark);
+  rest.erase(rest.find_last_not_of(' ') + 1);
+  *line = OwnFlagLine{};
+  if (rest.empty()) return true;
+  if (rest[0] != ' ' || !parseNodeAddress(rest.c_str() + 1, &line->origin)) return false;
+  line->hasOrigin = true;
+  // Exactly as a run writes it, nothing more.
+  return rest.compare(1, std::string::npos, nodeAddressText(line->origin)) == 0;
+}
+
+std::string fittedFlagLine(const std::string& line, std::size_t length) {
+  if (line.size() >= length) return line;
+  std::string fitted = line;
+  fitted.insert(fitted.size() - 1, length - line.size(), ' ');
+  return fitted;
 }
 
 bool isOwnTemporaryName(const std::string& name) {

@@ -4,14 +4,53 @@
 
 namespace {
 
-TEST(BusyFlags, OnlyOurOwnLineIsOurs) {
-  EXPECT_EQ(ownFlagContent(12345), "12345 pelorin\n");
-  EXPECT_TRUE(isOwnFlagContent(ownFlagContent(1)));
-  for (const char* foreign : {"", "12345", "12345\n", "12345 pelorin", "12345 pelorin\n\n",
-                              " 12345 pelorin\n", "pelorin\n", "12345 Pelorin\n", "-5 pelorin\n",
-                              "12345 binkd\n", "12345 pelorin\r\n", "1x pelorin\n"}) {
-    EXPECT_FALSE(isOwnFlagContent(foreign)) << foreign;
+TEST(BusyFlags, OurLineNamesTheOriginTheRunWrites) {
+  const NodeAddress origin{2, 5020, -1, 7};
+  EXPECT_EQ(ownFlagLine(12345, origin), "12345 pelorin 2:5020/-1.7\n");
+  struct Row {
+    const char* content;
+    bool ours;
+    bool hasOrigin;
+  };
+  const Row rows[] = {
+      {"12345 pelorin 2:5020/-1.7\n", true, true},
+      {"12345 pelorin 2:5020/-1.7   \n", true, true},  // fitted over a longer line
+      {"12345 pelorin\n", true, false},               // an earlier version's
+      {"12345 pelorin 2:5020/-1\n", false, false},     // not as a run writes it
+      {"12345 pelorin 2:5020/-1.7x\n", false, false},
+      {"12345 pelorin  2:5020/-1.7\n", false, false},
+      {"12345 pelorin 2:5020/-1.7\n\n", false, false},
+      {"", false, false},
+      {"12345", false, false},
+      {"12345\n", false, false},
+      {"12345 pelorin", false, false},
+      {"12345 pelorin\n\n", false, false},
+      {" 12345 pelorin\n", false, false},
+      {"pelorin\n", false, false},
+      {"12345 Pelorin\n", false, false},
+      {"-5 pelorin\n", false, false},
+      {"12345 binkd\n", false, false},
+      {"12345 pelorin\r\n", false, false},
+      {"1x pelorin\n", false, false},
+  };
+  for (const Row& row : rows) {
+    OwnFlagLine line;
+    EXPECT_EQ(readOwnFlagLine(row.content, &line), row.ours) << row.content;
+    if (!row.ours) continue;
+    EXPECT_EQ(line.hasOrigin, row.hasOrigin) << row.content;
+    if (row.hasOrigin) {
+      EXPECT_TRUE(sameNodeAddress(line.origin, origin)) << row.content;
+    }
   }
+  // A line 64 bytes long or longer is no line of ours, padded or not.
+  OwnFlagLine line;
+  EXPECT_TRUE(readOwnFlagLine(fittedFlagLine("1 pelorin\n", 64), &line));
+  EXPECT_FALSE(readOwnFlagLine(fittedFlagLine("1 pelorin\n", 65), &line));
+}
+
+TEST(BusyFlags, FittedLineReplacesALongerOneWhole) {
+  EXPECT_EQ(fittedFlagLine("7 pelorin 1:2/3.0\n", 22), "7 pelorin 1:2/3.0    \n");
+  EXPECT_EQ(fittedFlagLine("7 pelorin 1:2/3.0\n", 10), "7 pelorin 1:2/3.0\n");
 }
 
 TEST(BusyFlags, OnlyOurTemporaryNamesAreOurs) {
@@ -41,12 +80,16 @@ TEST(BusyFlags, ListingShowsBusyNodesAndPossibleLeftovers) {
       {".pelorin-42.bsy", EntryKind::RegularFile},
       {"x.bsy.bak", EntryKind::RegularFile},
   };
-  BusyFlags flags = busyFlagsOf("out", entries);
+  BusyFlags flags = busyFlagsOf("out", entries, {2, 5020, 999, 0});
   EXPECT_EQ(flags.busyInListing, (std::set<std::string>{"00000002", "00000003", "00000004",
                                                          "0000000a"}));
-  EXPECT_EQ(flags.possibleLeftovers, (std::vector<std::string>{"00000005.bsy", "00000006.bsy",
-                                                              ".pelorin-42.tmp",
-                                                              ".pelorin-42.bsy"}));
+  EXPECT_EQ(flags.flaggedInListing,
+            (std::set<std::string>{"00000002", "00000003", "00000004", "0000000a", "00000005",
+                                   "00000006", ".pelorin-42"}));
+  EXPECT_EQ(flags.ownSpellingFlags,
+            (std::vector<std::string>{"00000005.bsy", "00000006.bsy", ".pelorin-42.bsy"}));
+  EXPECT_EQ(flags.temporaries, std::vector<std::string>{".pelorin-42.tmp"});
+  EXPECT_EQ(flags.ownLine, std::to_string(processId()) + " pelorin 2:5020/999.0\n");
   EXPECT_FALSE(holdsNodeFlag(flags, "00000005.out"));
 }
 

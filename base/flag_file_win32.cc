@@ -1,0 +1,193 @@
+// Busy flags on Windows. A flag the process creates is a temporary file
+// opened delete-on-close and shared for reading only, written whole and then
+// renamed onto the flag's name without replacing anything: nobody else can
+// delete it while it is held, and the system removes it with the process's
+// handles however the process ends. A flag taken over from a dead process
+// (left only by a machine that went down) is held the same way but without
+// delete-on-close, so it stays if this process dies too.
+#include "base/flag_file.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/win32_support.h"
+
+namespace {
+
+constexpr DWORD kLongestFlagRead = 128;
+
+std::string firstBytes(HANDLE handle) {
+  char bytes[kLongestFlagRead];
+  DWORD got = 0;
+  OVERLAPPED start = at(0);
+  if (!ReadFile(handle, bytes, sizeof bytes, &got, &start)) return std::string();
+  return std::string(bytes, got);
+}
+
+bool deleteByHandle(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+bool isMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+enum class Opening { Opened, Missing, NotRegularFile, Failed };
+
+// Opens the plain disk file under the name, looked at first so that
+// nothing else is ever opened, and checked again once open.
+Opening openPlainFile(const std::string& path, DWORD access, DWORD sharing, HANDLE* handle) {
+  const std::wstring name = systemPath(path);
+  DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return isMissing(GetLastError()) ? Opening::Missing : Opening::Failed;
+  }
+  if (kindOf(attributes) != EntryKind::RegularFile) return Opening::NotRegularFile;
+  *handle = CreateFileW(name.c_str(), access, sharing, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (*handle == INVALID_HANDLE_VALUE) {
+    return isMissing(GetLastError()) ? Opening::Missing : Opening::Failed;
+  }
+  if (isPlainDiskFile(*handle)) return Opening::Opened;
+  CloseHandle(*handle);
+  return Opening::Failed;
+}
+
+// The file under the name, opened with `access` and shared for reading
+// only, which fails while another process holds it for writing or
+// deletion, as a held flag is held; a regular file whose content `accepts`
+// takes. The name cannot be taken from it while it is open.
+Adoption openUnheld(const std::string& path, DWORD access, const FlagContentTest& accepts,
+                    HANDLE* handle, std::string* found) {
+  switch (openPlainFile(path, access, FILE_SHARE_READ, handle)) {
+    case Opening::Opened: break;
+    case Opening::Missing: return Adoption::Vanished;
+    case Opening::NotRegularFile:
+    case Opening::Failed: return Adoption::NotAdoptable;
+  }
+  *found = firstBytes(*handle);
+  if (accepts(*found)) return Adoption::Adopted;
+  CloseHandle(*handle);
+  return Adoption::NotAdoptable;
+}
+
+HANDLE createTemporary(const std::string& temporary) {
+  auto create = [&] {
+    return CreateFileW(systemPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                       FILE_SHARE_READ, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  };
+  HANDLE handle = create();
+  // Left by a system that went down while a process with the same id held it.
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
+      removeUnheldFile(temporary, anyContent)) {
+    handle = create();
+  }
+  return handle;
+}
+
+// Renames the open file to `path`, failing when the name exists. The new
+// name must be absolute: a bare one would be taken relative to the current
+// directory.
+bool renameExclusively(HANDLE handle, const std::string& path) {
+  std::wstring name = extendedWhenLong(fullPath(widePath(path)));
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+  FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::copy(name.begin(), name.end(), rename->FileName);
+  rename->FileName[name.size()] = L'\0';
+  return SetFileInformationByHandle(handle, FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()));
+}
+
+bool writeAt(HANDLE handle, const std::string& content) {
+  DWORD put = 0;
+  OVERLAPPED start = at(0);
+  return WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &put, &start) &&
+         put == content.size();
+}
+
+}  // namespace
+
+FlagOutcome createFlag(const std::string& path, const std::string& temporary,
+                       const std::string& content, HeldFlag* flag) {
+  HANDLE handle = createTemporary(temporary);
+  if (handle == INVALID_HANDLE_VALUE) return FlagOutcome::Failed;
+  FlagOutcome outcome = FlagOutcome::Failed;
+  if (writeAt(handle, content)) {
+    if (renameExclusively(handle, path)) {
+      outcome = FlagOutcome::Taken;
+    } else if (nameExists(path)) {
+      outcome = FlagOutcome::Exists;
+    }
+  }
+  if (outcome != FlagOutcome::Taken) {
+    CloseHandle(handle);  // which deletes the temporary file
+    return outcome;
+  }
+  *flag = HeldFlag{fileOf(handle), path};
+  return outcome;
+}
+
+Adoption adoptFlag(const std::string& path, const FlagContentTest& accepts, HeldFlag* flag,
+                   std::string* found) {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  Adoption adoption =
+      openUnheld(path, GENERIC_READ | GENERIC_WRITE | DELETE, accepts, &handle, found);
+  if (adoption == Adoption::Adopted) *flag = HeldFlag{fileOf(handle), path};
+  return adoption;
+}
+
+bool rewriteFlag(const HeldFlag& flag, const std::string& content) {
+  return writeAt(handleOf(flag.file), content);
+}
+
+bool releaseFlag(HeldFlag* flag) {
+  if (flag->file == kNoFile) return true;
+  HANDLE handle = handleOf(flag->file);
+  bool removed = deleteByHandle(handle);
+  bool closed = CloseHandle(handle) != 0;
+  flag->file = kNoFile;
+  return removed && closed;
+}
+
+void abandonFlag(HeldFlag* flag) {
+  if (flag->file == kNoFile) return;
+  CloseHandle(handleOf(flag->file));
+  flag->file = kNoFile;
+}
+
+// Each flag has a temporary file of its own, which becomes the flag.
+bool dropFlagFile(const std::string&) { return true; }
+
+FlagLook lookAtFlag(const std::string& path, std::string* content) {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  switch (openPlainFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        &handle)) {
+    case Opening::Opened: break;
+    case Opening::Missing: return FlagLook::Missing;
+    case Opening::NotRegularFile: return FlagLook::NotRegularFile;
+    case Opening::Failed: return FlagLook::Unreadable;
+  }
+  *content = firstBytes(handle);
+  CloseHandle(handle);
+  return FlagLook::Read;
+}
+
+bool removeUnheldFile(const std::string& path, const FlagContentTest& removable) {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::string found;
+  if (openUnheld(path, GENERIC_READ | DELETE, removable, &handle, &found) != Adoption::Adopted) {
+    return false;
+  }
+  bool removed = deleteByHandle(handle);
+  CloseHandle(handle);
+  return removed;
+}
+
+// The system removes the flags with the process's handles.
+void removeHeldFlags() {}

@@ -1,0 +1,34 @@
+// Helpers shared by the POSIX platform files; nothing outside base/ sees them.
+#pragma once
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+
+#include "base/platform.h"
+
+inline int descriptor(FileHandle file) { return static_cast<int>(file); }
+
+// A read or write that a signal interrupted before it moved anything is
+// made again.
+template <typename Transfer>
+std::int64_t retriedWhileInterrupted(Transfer transfer) {
+  ssize_t moved;
+  do {
+    moved = transfer();
+  } while (moved < 0 && errno == EINTR);
+  return moved;
+}
+
+inline bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when the name, links not followed, is the open file itself.
+bool namesFile(const char* path, int fd);
+
+// Opens an existing file without waiting; on success reads and writes wait
+// as usual again.
+void clearNonBlocking(int fd);

@@ -1,0 +1,36 @@
+// Helpers shared by the Windows platform files; nothing outside base/ sees them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/platform.h"
+
+// The narrow path in UTF-16, turned from the ANSI code page.
+std::wstring widePath(const std::string& path);
+
+// The absolute form of a path, or empty when it has none.
+std::wstring fullPath(const std::wstring& path);
+
+// A full path as the wide functions take it: a long one gets the prefix
+// \\?\ (\\?\UNC\ for a network path), which lifts the MAX_PATH limit.
+std::wstring extendedWhenLong(const std::wstring& full);
+
+// The path as the wide functions take it, extended when it is long.
+std::wstring systemPath(const std::string& path);
+
+inline HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+inline FileHandle fileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
+
+// An OVERLAPPED that makes ReadFile or WriteFile work at this offset.
+OVERLAPPED at(std::int64_t offset);
+
+// What the attributes of a listed or opened entry say it is. Reparse points
+// (symbolic links, junctions and their kind) count as links: they could lead
+// out of the outbound.
+EntryKind kindOf(DWORD attributes);
+
+// True for a plain file on a disk: no device, pipe, directory or reparse point.
+bool isPlainDiskFile(HANDLE handle);

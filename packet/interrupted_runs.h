@@ -1,0 +1,31 @@
+// The work of interrupted runs, finished before a run does its own.
+//
+// A run killed outright (or stopped with the machine) leaves its flag on the
+// node it was rewriting, and that node's packets may be part way: one may
+// hold rewritten messages under a header that still shows the old origin.
+// The flag's line names the origin that run was giving them. So every run,
+// whatever its own arguments, first gives every packet of such a node that
+// origin, exactly as the interrupted run would have, and only then removes
+// the flag: the outbound is then what the interrupted run would have left
+// had it finished, and the run's own work follows on that.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "packet/packet_handling.h"
+
+// For each dead run's flag of ours in the listing whose node is not busy
+// for another reason: takes the flag over and reports
+// "<flag> left by an interrupted run: finishing it", rewrites every packet
+// of the node among `packetNames` (any spelling of its base) that does not
+// have the flag's origin yet, with the usual lines, and removes the flag.
+// A node that another flag has come up for meanwhile keeps our flag, and its
+// packets are reported busy. A dead flag of an earlier version, which names
+// no origin, is removed without a line. A preview reports the same and
+// changes nothing, and remembers each node's origin so that the rest of the
+// preview judges the packets as finished.
+//
+// False after reporting a failure, which leaves the node's flag in place:
+// the node may still hold a packet that is not whole.
+bool finishInterruptedRuns(const std::vector<std::string>& packetNames, Scan* scan);

@@ -1,0 +1,233 @@
+#include "packet/packet_handling.h"
+
+#include "base/file_io.h"
+#include "base/messages.h"
+#include "packet/packet_format.h"
+
+namespace {
+
+enum class Verdict { Unlisted, AlreadyFrom, Rewrite };
+
+Verdict judge(const Work& work, const PacketHeader& header) {
+  if (work.destinations != nullptr &&
+      !destinationListMatches(*work.destinations, headerDestination(header))) {
+    return Verdict::Unlisted;
+  }
+  return sameNodeAddress(headerOrigin(header), work.origin) ? Verdict::AlreadyFrom
+                                                            : Verdict::Rewrite;
+}
+
+// Closes the packet; a failed close is the packet's failure.
+bool closePacket(FileHandle file, const std::string& path) {
+  if (closeFile(file)) return true;
+  reportMessage("Error: cannot close %s\n", path.c_str());
+  return false;
+}
+
+bool failPacket(FileHandle file, const std::string& path) {
+  reportMessage("Error in %s\n", path.c_str());
+  closeFile(file);
+  return false;
+}
+
+// The packet file at hand.
+struct Packet {
+  std::string name;
+  std::string path;
+  FileHandle file = kNoFile;
+  PacketHeader header;
+};
+
+enum class Reading {
+  Read,
+  PassedOver,  // no packet (any more): closed, without a line
+  Left,        // another program's work in progress: reported and closed
+  Failed,      // reported
+};
+
+Reading leaveBusy(const Packet& packet, Scan* scan) {
+  reportBusyPacket(packet.path, scan);
+  return closePacket(packet.file, packet.path) ? Reading::Left : Reading::Failed;
+}
+
+// Reads the header of the open packet. A file that is no packet (a FIFO or
+// device, whose read fails) is passed over; a file too short for a header
+// is the packet of a tosser still writing it when another program has a
+// flag of its node, and an error otherwise.
+Reading readHeader(Packet* packet, Scan* scan) {
+  if (readFullyAt(packet->file, 0, packet->header.bytes, kPacketHeaderSize)) return Reading::Read;
+  FileStatus status;
+  if (fileStatus(packet->file, &status)) {
+    if (!status.regular) {
+      closeFile(packet->file);
+      return Reading::PassedOver;
+    }
+    if (status.length < static_cast<std::int64_t>(kPacketHeaderSize) &&
+        nodeFlaggedByOthers(scan->flags, packet->name)) {
+      return leaveBusy(*packet, scan);
+    }
+  }
+  reportMessage("Error: cannot read %s\n", packet->path.c_str());
+  closeFile(packet->file);
+  return Reading::Failed;
+}
+
+Reading openPacket(Packet* packet, Scan* scan) {
+  switch (openPacketFile(scan->directory, packet->name, packet->path, &packet->file)) {
+    case OpenOutcome::Opened: break;
+    // Swapped for a link, a FIFO or a directory since the listing, or sent
+    // and removed by the mailer: passed over as the listing passes over
+    // what is no packet.
+    case OpenOutcome::NotRegularFile:
+    case OpenOutcome::Vanished: return Reading::PassedOver;
+    case OpenOutcome::Failed:
+      reportMessage("Error: cannot open %s\n", packet->path.c_str());
+      return Reading::Failed;
+  }
+  return readHeader(packet, scan);
+}
+
+// The packet as its name has it now that the node's flag is ours: a tosser
+// may have added to it since it was read, or written a new copy and renamed
+// it over the name.
+Reading packetUnderFlag(Packet* packet, Scan* scan) {
+  if (nameStandsFor(packet->path, packet->file)) return readHeader(packet, scan);
+  closeFile(packet->file);
+  return openPacket(packet, scan);
+}
+
+// In a preview, a packet of a node whose interrupted work a real run
+// finishes first is judged as that run would leave it: the header and the
+// messages that still had the header's origin get the origin of that work.
+// Gives the origin the preview took away, if any.
+bool finishInPreview(const Scan& scan, const Work& work, Packet* packet, NodeAddress* takenAway) {
+  if (!scan.preview || work.destinations == nullptr) return false;
+  auto finished = scan.finishedInPreview.find(nodeBaseOf(packet->name));
+  if (finished == scan.finishedInPreview.end()) return false;
+  *takenAway = headerOrigin(packet->header);
+  if (sameNodeAddress(*takenAway, finished->second)) return false;
+  setHeaderOrigin(&packet->header, finished->second);
+  return true;
+}
+
+// Message area first, header last: a packet stopped between the two writes
+// still carries its old origin in the header, and its node's flag tells the
+// next run which origin it was getting. An interruption waits for both, so
+// that the packet is whole again before the flag goes and a mailer may
+// take it.
+bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& work,
+                   const NodeAddress* takenAway, Scan* scan) {
+  PacketHeader header = packet.header;
+  NodeAddress oldOrigin = headerOrigin(header);
+  int changedCount = 0;
+  if (!readMessageArea(packet.file, fileLength, &scan->area)) {
+    return failPacket(packet.file, packet.path);
+  }
+  if (scan->preview) {
+    if (takenAway != nullptr) rewriteMessageArea(&scan->area, *takenAway, oldOrigin);
+    if (!countMessagesToRewrite(&scan->area, oldOrigin, &changedCount)) {
+      return failPacket(packet.file, packet.path);
+    }
+    reportMessage("Changed Messages: %d\n", changedCount);
+    return closePacket(packet.file, packet.path);
+  }
+  deferInterruptions();
+  bool written =
+      rewriteMessages(packet.file, oldOrigin, work.origin, &scan->area, &changedCount);
+  if (written) {
+    setHeaderOrigin(&header, work.origin);
+    written = writeFullyAt(packet.file, 0, header.bytes, kPacketHeaderSize);
+  }
+  allowInterruptions();
+  if (!written) return failPacket(packet.file, packet.path);
+  reportMessage("Changed Messages: %d\n", changedCount);
+  return closePacket(packet.file, packet.path);
+}
+
+// Takes the flag of the packet's node before the packet is rewritten, and
+// reads the packet again under it. A preview takes no flag, so its first
+// reading stands.
+Reading takeNodeFor(Packet* packet, Scan* scan) {
+  if (scan->preview) {
+    return nodeLooksBusy(scan->flags, packet->name) ? leaveBusy(*packet, scan) : Reading::Read;
+  }
+  switch (takeNodeFlag(&scan->flags, packet->name)) {
+    case NodeFlag::Held: return packetUnderFlag(packet, scan);
+    case NodeFlag::Busy: return leaveBusy(*packet, scan);
+    case NodeFlag::Failed:
+      reportMessage("Error: cannot open %s\n", packet->path.c_str());
+      closeFile(packet->file);
+      return Reading::Failed;
+    case NodeFlag::NotRemoved:
+      closeFile(packet->file);
+      reportNotRemoved(scan->flags.held.path);
+      return Reading::Failed;
+  }
+  return Reading::Failed;
+}
+
+void reportFrom(const Packet& packet) {
+  NodeAddress destination = headerDestination(packet.header);
+  NodeAddress origin = headerOrigin(packet.header);
+  reportMessage("%s to " NODE_ADDRESS_FORMAT " from " NODE_ADDRESS_FORMAT "\n",
+                packet.path.c_str(), NODE_ADDRESS_ARGS(destination), NODE_ADDRESS_ARGS(origin));
+}
+
+void reportAlreadyFrom(const Packet& packet) {
+  reportMessage("%s to " NODE_ADDRESS_FORMAT " already from " NODE_ADDRESS_FORMAT "\n",
+                packet.path.c_str(), NODE_ADDRESS_ARGS(headerDestination(packet.header)),
+                NODE_ADDRESS_ARGS(headerOrigin(packet.header)));
+}
+
+}  // namespace
+
+bool processPacket(const std::string& name, const Work& work, Scan* scan) {
+  Packet packet;
+  packet.name = name;
+  packet.path = joinPath(scan->directoryPath, name);
+  Reading reading = openPacket(&packet, scan);
+  NodeAddress takenAway;
+  bool finishedFirst = false;
+  if (reading == Reading::Read) finishedFirst = finishInPreview(*scan, work, &packet, &takenAway);
+  Verdict verdict = reading == Reading::Read ? judge(work, packet.header) : Verdict::Unlisted;
+  if (verdict == Verdict::Rewrite && !holdsNodeFlag(scan->flags, name)) {
+    reading = takeNodeFor(&packet, scan);
+    if (reading == Reading::Read) verdict = judge(work, packet.header);
+  }
+  switch (reading) {
+    case Reading::Read: break;
+    case Reading::PassedOver:
+    case Reading::Left: return true;
+    case Reading::Failed: return false;
+  }
+  switch (verdict) {
+    case Verdict::Unlisted: return closePacket(packet.file, packet.path);
+    case Verdict::AlreadyFrom:
+      if (work.destinations != nullptr) reportAlreadyFrom(packet);
+      return closePacket(packet.file, packet.path);
+    case Verdict::Rewrite: break;
+  }
+  // Only a regular file is ever written; a length that cannot be learned
+  // stays 0, which the area's read reports.
+  FileStatus status;
+  if (fileStatus(packet.file, &status) && !status.regular) {
+    return closePacket(packet.file, packet.path);
+  }
+  reportFrom(packet);
+  return rewritePacket(packet, status.length, work, finishedFirst ? &takenAway : nullptr, scan);
+}
+
+void reportBusyPacket(const std::string& path, Scan* scan) {
+  reportMessage("%s busy, left for the next run\n", path.c_str());
+  scan->busyNodeLeft = true;
+}
+
+void reportNotRemoved(const std::string& path) {
+  reportMessage("Error: cannot remove %s\n", path.c_str());
+}
+
+bool releaseNodeFlagOf(Scan* scan) {
+  if (releaseNodeFlag(&scan->flags)) return true;
+  reportNotRemoved(scan->flags.held.path);
+  return false;
+}

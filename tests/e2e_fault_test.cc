@@ -162,35 +162,94 @@ std::string straddlingPacket(std::size_t page, NodeAddress destination) {
   return bytes + std::string(2, '\0');
 }
 
-TEST_F(MachineFaults, KillAtAnyWriteOrPageBoundaryLeavesEveryMessageWhole) {
-  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  const std::map<std::string, std::string> original = {
-      {"out/a.out", straddlingPacket(page, kHub)},
-      {"out/b.hut", straddlingPacket(page, {2, 5020, 2, 0})}};
-  auto restore = [&] {
-    for (const auto& [name, bytes] : original) writeFile(name, bytes);
-  };
+// Two packets for two nodes, whose messages put their origin fields across
+// page boundaries at every offset, as a kill loop starts from them.
+class KillLoop : public MachineFaults {
+ protected:
+  void SetUp() override {
+    MachineFaults::SetUp();
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    original_ = {{"out/a.out", straddlingPacket(page, kHub)},
+                 {"out/b.hut", straddlingPacket(page, {2, 5020, 2, 0})}};
+  }
+  void restore() {
+    std::filesystem::remove_all(path("out"));
+    for (const auto& [name, bytes] : original_) writeFile(name, bytes);
+  }
+  // What one clean run makes of the packets.
+  void runClean(const std::vector<std::string>& arguments) {
+    restore();
+    ASSERT_EQ(run(arguments).status, 0);
+    clean_ = files();
+  }
+  // Runs the fault build with this kill from the original files, on a file
+  // system lacking the means named (see fault_wrap.cc); when it was killed,
+  // a normal run must leave every file as the clean run did. False when the
+  // run was not killed: there is no such call.
+  bool killedAndRepaired(const std::vector<std::string>& arguments, const std::string& fault,
+                         const std::string& fileSystem = "") {
+    restore();
+    RunOptions options = withFault(fault);
+    options.environment.push_back("PELORIN_FS=" + fileSystem);
+    if (run(arguments, options).status != -1) return false;
+    RunOutput repair = run(arguments, fileSystem.empty() ? RunOptions{} : fsOnly(fileSystem));
+    if (repair.status == 3 && emptyFlagLeft()) {
+      // Only where a flag is created in place: killed between its create
+      // and the write of its line. The sysop removes it.
+      EXPECT_EQ(fileSystem, "nolinks,norename") << fault;
+      ++emptyFlagsLeft_;
+      repair = run(arguments, fileSystem.empty() ? RunOptions{} : fsOnly(fileSystem));
+    }
+    EXPECT_EQ(repair.status, 0) << fault;
+    EXPECT_EQ(files(), clean_) << fileSystem << ", killed at " << fault;
+    return true;
+  }
+  // Kills before every call that takes, reads or removes a flag; gives the
+  // number of kills.
+  int killAtEveryFlagCall(const std::vector<std::string>& arguments,
+                          const std::string& fileSystem = "") {
+    int kills = 0;
+    for (const char* point : {"flagCreate", "flagWrite", "flagLink", "flagOpen", "flagRemove"}) {
+      for (int n = 1; killedAndRepaired(arguments, point + (":" + std::to_string(n)) + ":kill",
+                                        fileSystem);
+           ++n) {
+        ++kills;
+      }
+    }
+    return kills;
+  }
+  static RunOptions fsOnly(const std::string& fileSystem) {
+    RunOptions options = withFault("none:0");
+    options.environment.push_back("PELORIN_FS=" + fileSystem);
+    return options;
+  }
+  // Removes an empty flag of ours, if one is left; true when one was.
+  bool emptyFlagLeft() {
+    bool left = false;
+    for (const char* flag : {"out/a.bsy", "out/b.bsy"}) {
+      if (std::filesystem::exists(path(flag)) && readFile(flag).empty()) {
+        std::filesystem::remove(path(flag));
+        left = true;
+      }
+    }
+    return left;
+  }
+  std::map<std::string, std::string> original_;
+  std::map<std::string, std::string> clean_;
+  int emptyFlagsLeft_ = 0;
+};
+
+TEST_F(KillLoop, KillAtAnyWriteOrPageBoundaryLeavesEveryMessageWhole) {
   // A move within the net changes the node only; across nets, both words.
   for (const char* newOrigin : {"2:5020/999", "2:463/999"}) {
     const std::vector<std::string> arguments = {"-oout", newOrigin, "World"};
-    restore();
-    ASSERT_EQ(run(arguments).status, 0);
-    const auto clean = files();
-    // Runs the fault build with this kill from the original files; when it
-    // was killed, a normal run must leave every file as the clean run did.
-    auto killedAndRepaired = [&](const std::string& fault) {
-      restore();
-      if (run(arguments, withFault(fault)).status != -1) return false;  // no such point
-      EXPECT_EQ(run(arguments).status, 0) << fault;
-      EXPECT_EQ(files(), clean) << newOrigin << ", killed at " << fault;
-      return true;
-    };
+    runClean(arguments);
     int killed = 0;
     // Kill before the n-th packet write (k = 0), or at its k-th page boundary.
     for (int n = 1;; ++n) {
       int k = 0;
-      while (killedAndRepaired("packetWrite:" + std::to_string(n) +
-                               (k == 0 ? ":kill" : ":cut" + std::to_string(k)))) {
+      while (killedAndRepaired(arguments, "packetWrite:" + std::to_string(n) +
+                                              (k == 0 ? ":kill" : ":cut" + std::to_string(k)))) {
         ++killed;
         ++k;
       }
@@ -199,18 +258,24 @@ TEST_F(MachineFaults, KillAtAnyWriteOrPageBoundaryLeavesEveryMessageWhole) {
     // Per packet: the span, killed before it and at each of the 13 page
     // boundaries inside it; the 5 straddling messages alone; the header.
     EXPECT_EQ(killed, 40) << newOrigin;
-    // Kill before every call that takes or removes a node's flag: what a
-    // dead run leaves there is taken over or removed by the next.
-    int flagKills = 0;
-    for (const char* point : {"flagCreate", "flagWrite", "flagLink", "flagRemove"}) {
-      for (int n = 1; killedAndRepaired(point + (":" + std::to_string(n)) + ":kill"); ++n) {
-        ++flagKills;
-      }
-    }
     // The flag file is created and written once; each of the two nodes'
     // flags is linked and removed, then the flag file is removed.
-    EXPECT_EQ(flagKills, 7) << newOrigin;
+    EXPECT_EQ(killAtEveryFlagCall(arguments), 7) << newOrigin;
   }
+}
+
+TEST_F(KillLoop, KillAtEveryFlagCallWithoutHardLinks) {
+  const std::vector<std::string> arguments = {"-oout", "2:5020/999", "World"};
+  runClean(arguments);
+  // Each flag is a temporary file of its own, renamed to the flag (after
+  // the first link is refused): created, written, named and removed.
+  EXPECT_EQ(killAtEveryFlagCall(arguments, "nolinks"), 9);
+  EXPECT_EQ(emptyFlagsLeft_, 0);
+  // Without an exclusive rename as well, the temporary file goes and each
+  // flag is created under its own name: a kill before its line is written
+  // leaves it empty.
+  EXPECT_EQ(killAtEveryFlagCall(arguments, "nolinks,norename"), 11);
+  EXPECT_EQ(emptyFlagsLeft_, 2);
 }
 
 TEST_F(MachineFaults, FailedAllocationEndsTheRunSilentlyWithStatusSeven) {

@@ -140,17 +140,42 @@ TEST_F(OutboundScan, AsteriskReachesTheListUnexpanded) {
   EXPECT_EQ(out.console, consoleOf(fromLine("a.out", nodeZero) + kNoChange + "\nDone.\n"));
 }
 
-TEST_F(OutboundScan, ShortFileStopsTheRunEvenWhenUnlisted) {
-  writeFile("out/a.out", kEmpty);
-  writeFile("out/b.out", std::string(57, '\0'));
-  writeFile("out/c.out", kEmpty);
-  RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "9:9/9"});
-  EXPECT_EQ(out.status, 2);
+TEST_F(OutboundScan, ShortFileStopsTheRunUnlessAnotherProgramFlagsItsNode) {
   const std::string failure = "Error: cannot read " + joined("out", "b.out");
-  EXPECT_EQ(out.console, consoleOf(failure + "\n"));
-  EXPECT_EQ(readFile("out/c.out"), kEmpty);
-  EXPECT_EQ(logWithoutTimes("run.log"),
-            logOf({"Working in \"out\", From: 2:5020/999.0", failure}, false));
+  const std::string busy = joined("out", "b.out") + " busy, left for the next run";
+  struct Case {
+    std::string flag;     // a flag of b.out's node in the outbound from the start
+    std::string command;  // or one that a tosser makes as b.out's header is read
+    std::string line;
+    int status;
+  };
+  const Case cases[] = {
+      {"", "", failure, 2},  // even when unlisted
+      {"out/b.bsy", "", busy, 3},  // a tosser still writing it
+      {"out/B.CSY", "", busy, 3},
+      {"", "echo 999 > out/B.BSY", busy, 3},
+  };
+  for (const Case& c : cases) {
+    if (!c.command.empty() && windowsTarget()) continue;  // the fault hooks are POSIX
+    fs::remove_all(path("out"));
+    fs::remove(path("run.log"));
+    writeFile("out/a.out", kEmpty);
+    writeFile("out/b.out", std::string(57, '\0'));
+    writeFile("out/c.out", kEmpty);
+    if (!c.flag.empty()) writeFile(c.flag, "999\n");
+    RunOptions options;
+    if (!c.command.empty()) {
+      options = withFault("headerRead:2:run");
+      options.environment.push_back("PELORIN_FAULT_COMMAND=" + c.command);
+    }
+    RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "9:9/9"}, options);
+    EXPECT_EQ(out.status, c.status) << c.line;
+    const bool stopped = c.status == 2;
+    EXPECT_EQ(out.console, consoleOf(c.line + "\n" + (stopped ? "" : "\nDone.\n"))) << c.line;
+    EXPECT_EQ(readFile("out/b.out"), std::string(57, '\0'));
+    EXPECT_EQ(logWithoutTimes("run.log"),
+              logOf({"Working in \"out\", From: 2:5020/999.0", c.line}, !stopped));
+  }
 }
 
 TEST_F(OutboundScan, PacketHeldByAMailerCannotBeOpened) {

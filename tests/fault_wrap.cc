@@ -17,9 +17,10 @@
 //   logWrite     a write to the status log
 //   listing      reading the next entry of the outbound directory
 //   flagCreate   the exclusive create of a busy flag (or of its temporary file)
-//   flagWrite    the write of a flag's line
-//   flagLink     giving a written flag its name (a link, or a rename over a
-//                dead run's flag)
+//   flagWrite    the write of a flag's line (also into a flag taken over)
+//   flagLink     giving a written flag its name (a link or an exclusive rename)
+//   flagOpen     the open of an existing flag, to take it over or to read it
+//   flagLock     the lock on an existing flag, to take it over
 //   flagRemove   the removal of a flag or of its temporary file
 //
 // and the ways to spoil it:
@@ -35,13 +36,19 @@
 //   fifo, link   before the open, the packet is replaced by a FIFO, or by a
 //                symbolic link to "../victim.out" beside the outbound
 //   gone         before the open, the packet is removed
-//   nolinks      the call fails with EPERM, as a link does on a file system
-//                without hard links
+//   run          the shell command in PELORIN_FAULT_COMMAND is run first, in
+//                the run's working directory; then the call is made
+//
+// PELORIN_FS makes the work directory's file system one of fewer means:
+//
+//   nolinks           every link fails with EPERM (FAT, many network shares)
+//   nolinks,norename  every exclusive rename also fails with EINVAL
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdarg.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -66,7 +73,8 @@ ssize_t __real_pwrite64(int fd, const void* buffer, size_t size, off_t offset);
 ssize_t __real_write(int fd, const void* buffer, size_t size);
 int __real_close(int fd);
 int __real_link(const char* from, const char* to);
-int __real_rename(const char* from, const char* to);
+int __real_flock(int fd, int operation);
+int __real_renameat2(int fromAt, const char* from, int toAt, const char* to, unsigned flags);
 int __real_unlink(const char* path);
 struct dirent* __real_readdir(DIR* listing);
 struct dirent* __real_readdir64(DIR* listing);
@@ -111,6 +119,11 @@ std::set<int>& flagFiles() {
   return open;
 }
 
+std::set<int>& existingFlags() {
+  static std::set<int> open;
+  return open;
+}
+
 int outboundListing = -1;
 
 enum class Spoil { None, This, AfterShort };
@@ -140,10 +153,20 @@ off_t pageBoundaryInside(off_t offset, size_t size, long k) {
   return boundary < offset + static_cast<off_t>(size) ? boundary : -1;
 }
 
+// The command of the "run" way, in the working directory.
+void runCommand() {
+  const char* command = std::getenv("PELORIN_FAULT_COMMAND");
+  if (command == nullptr || std::system(command) != 0) _exit(126);
+}
+
 template <typename Transfer>
 ssize_t spoiledTransfer(Spoil spoil, size_t size, Transfer transfer) {
   const std::string& how = fault().how;
   if (how == "short" && spoil == Spoil::This) return transfer(size / 2);
+  if (how == "run") {
+    runCommand();
+    return transfer(size);
+  }
   if (how == "pause") {
     sleep(2);
     return transfer(size);
@@ -158,13 +181,30 @@ template <typename Call>
 auto spoiledCall(Spoil spoil, Call call) -> decltype(call()) {
   if (spoil == Spoil::None) return call();
   const std::string& how = fault().how;
+  if (how == "run") {
+    runCommand();
+    return call();
+  }
   if (how == "pause") {
     sleep(2);
     return call();
   }
   if (how == "kill") killed();
-  errno = how == "nolinks" ? EPERM : EIO;
+  errno = EIO;
   return -1;
+}
+
+bool fileSystemLacks(const char* means) {
+  static const std::string lacking = [] {
+    const char* text = std::getenv("PELORIN_FS");
+    return std::string(text == nullptr ? "" : text);
+  }();
+  return lacking.find(means) != std::string::npos;
+}
+
+bool endsWith(const char* text, const char* end) {
+  std::size_t n = std::strlen(text), m = std::strlen(end);
+  return n >= m && std::strcmp(text + n - m, end) == 0;
 }
 
 const char* writePoint(off_t offset) { return offset < kHeaderSize ? "headerWrite" : "areaWrite"; }
@@ -182,13 +222,23 @@ void swapEntry(int at, const char* path) {
 // An open of `path` in the directory `at`, made by `real(flags, mode)`.
 template <typename Open>
 int openHook(int at, const char* path, int flags, mode_t mode, Open real) {
-  bool packet = (flags & O_ACCMODE) == O_RDWR;
-  bool flag = (flags & O_EXCL) != 0;
+  // An existing flag is opened by its name, a new one or a temporary file
+  // created exclusively.
+  const bool existingFlag = (flags & O_CREAT) == 0 && endsWith(path, ".bsy");
+  const bool packet = (flags & O_ACCMODE) == O_RDWR && !existingFlag;
+  const bool flag = (flags & O_EXCL) != 0 || (existingFlag && (flags & O_ACCMODE) == O_RDWR);
   if (packet && spoilFor({"packetOpen"}) != Spoil::None) swapEntry(at, path);
-  int fd = flag ? spoiledCall(spoilFor({"flagCreate"}), [&] { return real(flags, mode); })
-                : real(flags, mode);
+  int fd;
+  if ((flags & O_EXCL) != 0) {
+    fd = spoiledCall(spoilFor({"flagCreate"}), [&] { return real(flags, mode); });
+  } else if (existingFlag) {
+    fd = spoiledCall(spoilFor({"flagOpen"}), [&] { return real(flags, mode); });
+  } else {
+    fd = real(flags, mode);
+  }
   if (fd >= 0 && packet) packets().insert(fd);
   if (fd >= 0 && flag) flagFiles().insert(fd);
+  if (fd >= 0 && existingFlag) existingFlags().insert(fd);
   if (fd >= 0 && (flags & O_DIRECTORY) && std::strcmp(path, ".") != 0) outboundListing = fd;
   return fd;
 }
@@ -208,6 +258,10 @@ ssize_t preadHook(PreadCall real, int fd, void* buffer, size_t size, off_t offse
 using PwriteCall = ssize_t (*)(int, const void*, size_t, off_t);
 
 ssize_t pwriteHook(PwriteCall real, int fd, const void* buffer, size_t size, off_t offset) {
+  if (flagFiles().count(fd)) {
+    return spoiledCall(spoilFor({"flagWrite"}),
+                       [=] { return real(fd, buffer, size, offset); });
+  }
   Spoil spoil = packets().count(fd) ? spoilFor({writePoint(offset), "packetWrite"}) : Spoil::None;
   if (spoil != Spoil::None) {
     const std::string& how = fault().how;
@@ -299,6 +353,7 @@ ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
 
 int __wrap_close(int fd) {
   flagFiles().erase(fd);
+  existingFlags().erase(fd);
   bool packet = packets().erase(fd) > 0;
   if (packet && spoilFor({"packetClose"}) != Spoil::None) {
     __real_close(fd);
@@ -309,11 +364,24 @@ int __wrap_close(int fd) {
 }
 
 int __wrap_link(const char* from, const char* to) {
-  return spoiledCall(spoilFor({"flagLink"}), [=] { return __real_link(from, to); });
+  return spoiledCall(spoilFor({"flagLink"}), [=] {
+    if (!fileSystemLacks("nolinks")) return __real_link(from, to);
+    errno = EPERM;
+    return -1;
+  });
 }
 
-int __wrap_rename(const char* from, const char* to) {
-  return spoiledCall(spoilFor({"flagLink"}), [=] { return __real_rename(from, to); });
+int __wrap_flock(int fd, int operation) {
+  if (!existingFlags().count(fd)) return __real_flock(fd, operation);
+  return spoiledCall(spoilFor({"flagLock"}), [=] { return __real_flock(fd, operation); });
+}
+
+int __wrap_renameat2(int fromAt, const char* from, int toAt, const char* to, unsigned flags) {
+  return spoiledCall(spoilFor({"flagLink"}), [=] {
+    if (!fileSystemLacks("norename")) return __real_renameat2(fromAt, from, toAt, to, flags);
+    errno = EINVAL;
+    return -1;
+  });
 }
 
 int __wrap_unlink(const char* path) {

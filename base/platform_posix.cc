@@ -239,7 +239,11 @@ std::size_t filePageSize() {
   return size > 0 ? static_cast<std::size_t>(size) : 4096;
 }
 
-unsigned long processId() { return static_cast<unsigned long>(getpid()); }
+unsigned long processId() {
+  // Asked once: the process never forks.
+  static const unsigned long id = static_cast<unsigned long>(getpid());
+  return id;
+}
 
 void deferInterruptions() { deferringInterruptions = 1; }
 

@@ -23,12 +23,17 @@ void prepareProcess();
 // The separator the platform writes between a directory and a name.
 char pathSeparator();
 
+// True for a character that separates the names of a path: '/', and on
+// Windows '\' as well.
+bool isPathSeparator(char c);
+
 // The directory and a name as one path: normally dir, separator, name.
 std::string joinPath(const std::string& dir, const std::string& name);
 
 // How many leading characters of the path name a root of the file system
-// ("/"; on Windows "\", "X:\" or the drive's current directory "X:"), 0
-// when it begins with none. A trailing separator inside the root belongs to it.
+// ("/"; on Windows "\", "X:\", the drive's current directory "X:" or a
+// network share "\\server\share\"), 0 when it begins with none. A trailing
+// separator inside the root belongs to it.
 std::size_t rootLength(const std::string& path);
 
 // True when anything exists under the path; a dangling link does not.
@@ -43,7 +48,7 @@ const char* textLineEnd();
 
 // ---- Directory listing
 
-enum class EntryKind { RegularFile, SymbolicLink, Other };
+enum class EntryKind { RegularFile, Directory, SymbolicLink, Other };
 
 struct DirectoryEntry {
   std::string name;

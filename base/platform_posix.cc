@@ -34,6 +34,7 @@ bool isRegularFile(int fd) {
 
 EntryKind kindOf(mode_t mode) {
   if (S_ISREG(mode)) return EntryKind::RegularFile;
+  if (S_ISDIR(mode)) return EntryKind::Directory;
   if (S_ISLNK(mode)) return EntryKind::SymbolicLink;
   return EntryKind::Other;
 }
@@ -41,6 +42,7 @@ EntryKind kindOf(mode_t mode) {
 EntryKind entryKind(int dirFd, const dirent* entry) {
   switch (entry->d_type) {
     case DT_REG: return EntryKind::RegularFile;
+    case DT_DIR: return EntryKind::Directory;
     case DT_LNK: return EntryKind::SymbolicLink;
     case DT_UNKNOWN: break;
     default: return EntryKind::Other;
@@ -115,7 +117,9 @@ std::string joinPath(const std::string& dir, const std::string& name) {
   return dir + '/' + name;
 }
 
-std::size_t rootLength(const std::string& path) { return path == "/" ? 1 : 0; }
+bool isPathSeparator(char c) { return c == '/'; }
+
+std::size_t rootLength(const std::string& path) { return !path.empty() && path[0] == '/' ? 1 : 0; }
 
 bool pathExists(const std::string& path) {
   struct stat status;

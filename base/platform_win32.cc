@@ -122,7 +122,8 @@ OVERLAPPED at(std::int64_t offset) {
 // like links on POSIX: they could lead out of the outbound.
 EntryKind kindOf(DWORD attributes) {
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::SymbolicLink;
-  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) return EntryKind::Other;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::Directory;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return EntryKind::Other;
   return EntryKind::RegularFile;
 }
 
@@ -142,6 +143,8 @@ void prepareProcess() {
 
 char pathSeparator() { return '\\'; }
 
+bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
+
 std::string joinPath(const std::string& dir, const std::string& name) {
   // "X:" alone is the drive's current directory, which "X:\name" would leave.
   if (dir.size() == 2 && rootLength(dir) == 2) return dir + name;
@@ -150,9 +153,18 @@ std::string joinPath(const std::string& dir, const std::string& name) {
 
 std::size_t rootLength(const std::string& path) {
   if (path.size() >= 2 && isDriveLetter(path[0]) && path[1] == ':') {
-    return path.size() >= 3 && path[2] == '\\' ? 3 : 2;
+    return path.size() >= 3 && isPathSeparator(path[2]) ? 3 : 2;
   }
-  return !path.empty() && path[0] == '\\' ? 1 : 0;
+  if (path.size() >= 2 && isPathSeparator(path[0]) && isPathSeparator(path[1])) {
+    // \\server\share\ of a network path, which cannot be left upwards.
+    std::size_t end = 2;
+    for (int name = 0; name < 2; ++name) {
+      while (end < path.size() && !isPathSeparator(path[end])) ++end;
+      if (end < path.size()) ++end;  // its separator belongs to the root
+    }
+    return end;
+  }
+  return !path.empty() && isPathSeparator(path[0]) ? 1 : 0;
 }
 
 bool pathExists(const std::string& path) {

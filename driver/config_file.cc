@@ -70,7 +70,9 @@ std::string findConfigFile(const std::string& directory) {
   listNames(
       directory,
       [](const DirectoryEntry& entry) {
-        return entry.kind != EntryKind::Other && asciiEqualIgnoringCase(entry.name, kConfigFileName);
+        const bool fileOrLink =
+            entry.kind == EntryKind::RegularFile || entry.kind == EntryKind::SymbolicLink;
+        return fileOrLink && asciiEqualIgnoringCase(entry.name, kConfigFileName);
       },
       &names);
   return names.empty() ? std::string() : joinPath(directory, names.front());

@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "address/destination_list.h"
@@ -11,6 +12,7 @@
 #include "base/version.h"
 #include "driver/config_file.h"
 #include "packet/outbound_scan.h"
+#include "packet/outbound_tree.h"
 
 namespace {
 
@@ -21,6 +23,24 @@ void printBanner() {
 void printUsage() {
   consoleMessage("Pelorin [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n");
   consoleMessage("\n<to-adr-list> is as in route.cfg\n\n");
+}
+
+void printHelp() {
+  consoleMessage(
+      "Pelorin [-n] [-r] [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n"
+      "\n"
+      "<to-adr-list> is as in route.cfg\n"
+      "-n  preview: show what a run would do, write nothing\n"
+      "-r  the outbound tree: point directories and zone outbounds too\n"
+      "-l  status log (StatusLog in Pelorin.Cfg)\n"
+      "-o  outbound directory (OutSq in Pelorin.Cfg)\n");
+}
+
+// An argument that asks for something to be shown, exactly as written.
+Showing showingAskedBy(const char* argument) {
+  if (std::strcmp(argument, "--help") == 0) return Showing::Help;
+  if (std::strcmp(argument, "--version") == 0) return Showing::Version;
+  return Showing::Nothing;
 }
 
 // A preview shows how each destination argument was read.
@@ -47,9 +67,10 @@ int workInOutbound(const RunSettings& settings, int positionalCount,
   reportMessage("Working in \"%s\", From: " NODE_ADDRESS_FORMAT "\n", outboundDir.c_str(),
                 NODE_ADDRESS_ARGS(newOrigin));
   if (settings.preview) reportSelections(destinations, positionalCount - 1, positional + 1);
-  ScanOutcome outcome =
-      scanOutbound(outboundDir, newOrigin, destinations,
-                   settings.preview ? ScanMode::Preview : ScanMode::Rewrite);
+  const ScanMode mode = settings.preview ? ScanMode::Preview : ScanMode::Rewrite;
+  ScanOutcome outcome = settings.tree
+                            ? scanOutboundTree(outboundDir, newOrigin, destinations, mode)
+                            : scanOutbound(outboundDir, newOrigin, destinations, mode);
   if (outcome == ScanOutcome::Failed) return kExitPacketError;
   consoleMessage(settings.preview ? "\nPreview done: nothing was written.\n" : "\nDone.\n");
   return outcome == ScanOutcome::BusyNodeLeft ? kExitBusyNodeLeft : kExitNormal;
@@ -77,11 +98,14 @@ int readSwitches(int argc, const char* const* argv, RunSettings* settings) {
   int i = argc > 0 ? 1 : 0;
   for (; i < argc && argv[i][0] == '-'; ++i) {
     const char* argument = argv[i];
-    if (argument[1] == '\0') continue;
+    const Showing showing = showingAskedBy(argument);
+    if (settings->showing == Showing::Nothing) settings->showing = showing;
+    if (argument[1] == '\0' || showing != Showing::Nothing) continue;
     const char letter = asciiToUpper(argument[1]);
     if (letter == 'L') settings->statusLogPath = std::string(argument + 2);
     if (letter == 'O') settings->outboundDir = std::string(argument + 2);
     if (letter == 'N') settings->preview = true;
+    if (letter == 'R') settings->tree = true;
   }
   return i;
 }
@@ -93,6 +117,9 @@ int runPelorin(int argc, const char* const* argv) {
   RunSettings settings;
   readConfigFile(&settings);
   int first = readSwitches(argc, argv, &settings);
+  if (settings.showing == Showing::Help) printHelp();
+  // The banner has shown the version.
+  if (settings.showing != Showing::Nothing) return kExitNormal;
   int positionalCount = argc - first;
   if (positionalCount < 2 || !settings.outboundDir) {
     printUsage();

@@ -5,8 +5,13 @@
 #include <optional>
 #include <string>
 
+// What the command line asks to be shown instead of a run.
+enum class Showing { Nothing, Help, Version };
+
 struct RunSettings {
   std::optional<std::string> outboundDir;    // as written, trailing separator kept
   std::optional<std::string> statusLogPath;  // none: the run writes no status log
   bool preview = false;  // -n: report what a run would do, writing nothing
+  bool tree = false;     // -r: the point directories and zone outbounds too
+  Showing showing = Showing::Nothing;  // --help or --version, the first given
 };

@@ -12,13 +12,16 @@ struct Switches {
   std::string outbound;
   std::string log;
   bool preview = false;
+  bool tree = false;
+  Showing showing = Showing::Nothing;
 };
 
 Switches read(std::vector<const char*> argv) {
   RunSettings settings;
   int first = readSwitches(static_cast<int>(argv.size()), argv.data(), &settings);
-  return {first, settings.outboundDir.value_or("<none>"), settings.statusLogPath.value_or("<none>"),
-          settings.preview};
+  return {first,          settings.outboundDir.value_or("<none>"),
+          settings.statusLogPath.value_or("<none>"), settings.preview,
+          settings.tree,  settings.showing};
 }
 
 TEST(Switches, LettersInAnyCaseValuesAttachedLaterOnesWin) {
@@ -37,6 +40,16 @@ TEST(Switches, LettersInAnyCaseValuesAttachedLaterOnesWin) {
       {{"pelorin", "-nothing", "-oout", "1:2/3"}, {3, "out", "<none>", true}},
       {{"pelorin", "-N", "1:2/3", "-n"}, {2, "<none>", "<none>", true}},
       {{"pelorin", "1:2/3", "-n"}, {1, "<none>", "<none>", false}},
+      // -r alike, and with every other switch.
+      {{"pelorin", "-rx", "-n", "-oout", "1:2/3"}, {4, "out", "<none>", true, true}},
+      {{"pelorin", "-R", "1:2/3", "-r"}, {2, "<none>", "<none>", false, true}},
+      // --help and --version exactly as written, among the switches; the first wins.
+      {{"pelorin", "--version", "-oout", "--help"},
+       {4, "out", "<none>", false, false, Showing::Version}},
+      {{"pelorin", "-n", "--help", "--version", "1:2/3"},
+       {4, "<none>", "<none>", true, false, Showing::Help}},
+      {{"pelorin", "--HELP", "--Version", "-help", "1:2/3"}, {4, "<none>", "<none>", false, false}},
+      {{"pelorin", "1:2/3", "--help"}, {1, "<none>", "<none>"}},
   };
   for (const Case& c : cases) {
     Switches got = read(c.argv);
@@ -44,6 +57,8 @@ TEST(Switches, LettersInAnyCaseValuesAttachedLaterOnesWin) {
     EXPECT_EQ(got.outbound, c.expected.outbound) << c.argv.size();
     EXPECT_EQ(got.log, c.expected.log) << c.argv.size();
     EXPECT_EQ(got.preview, c.expected.preview) << c.argv.size();
+    EXPECT_EQ(got.tree, c.expected.tree) << c.argv.size();
+    EXPECT_EQ(got.showing, c.expected.showing) << c.argv.size();
   }
 }
 

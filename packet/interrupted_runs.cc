@@ -57,7 +57,9 @@ bool finishNode(const std::string& flagName, const std::vector<std::string>& pac
   const std::vector<std::string> names = packetsOfNode(packetNames, nodeBaseOf(flagName));
   if (otherNodeFlagExists(scan->flags, flagName)) {
     if (!scan->preview) leaveNodeFlag(&scan->flags);
-    for (const std::string& name : names) reportBusyPacket(joinPath(scan->directoryPath, name), scan);
+    for (const std::string& name : names) {
+      reportBusyPacket(joinPath(scan->directoryPath, name), scan);
+    }
     return true;
   }
   if (!finishPackets(names, origin, scan)) {

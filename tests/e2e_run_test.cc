@@ -39,6 +39,33 @@ TEST_F(RunSequence, TooFewArgumentsOrNoOutboundGiveTheUsage) {
   EXPECT_TRUE(files().empty());
 }
 
+TEST_F(RunSequence, HelpAndVersionEndTheRunOnceTheSwitchesAreRead) {
+  const std::string help =
+      "Pelorin [-n] [-r] [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n"
+      "\n"
+      "<to-adr-list> is as in route.cfg\n"
+      "-n  preview: show what a run would do, write nothing\n"
+      "-r  the outbound tree: point directories and zone outbounds too\n"
+      "-l  status log (StatusLog in Pelorin.Cfg)\n"
+      "-o  outbound directory (OutSq in Pelorin.Cfg)\n";
+  // The configuration's warnings come first; no log is opened, no outbound
+  // looked at, not even one that does not exist.
+  writeFile("Pelorin.Cfg", "OutSq=out\n");
+  const std::string warning = "Unknown cfg statement: OutSq=out\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--help"}, help},
+      {{"--version"}, ""},
+      {{"-lrun.log", "-onowhere", "--help", "--version", "2:5020/999", "World"}, help},
+      {{"-n", "--version", "-r", "--help", "2:5020/999"}, ""},
+  };
+  for (const auto& [arguments, shown] : cases) {
+    RunOutput out = run(arguments);
+    EXPECT_EQ(out.status, 0) << arguments[0];
+    EXPECT_EQ(out.console, text(std::string(kBanner) + warning + shown)) << arguments[0];
+  }
+  EXPECT_EQ(files().size(), 1u);
+}
+
 TEST_F(RunSequence, UnparsableOriginGivesTheUsageAfterTheLogOpened) {
   makeDirectory("out");
   expectUsage({"-oout", "-lrun.log", "2:5020", "2:5020/1"});

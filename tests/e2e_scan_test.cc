@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <utility>
 
 #include "e2e_support.h"
@@ -224,6 +225,70 @@ TEST_F(OutboundScan, OutboundWithTrailingSeparatorDoublesItInPaths) {
   RunOutput out = run({"-o" + dir, "2:5020/999", "World"});
   EXPECT_EQ(out.status, 0);
   EXPECT_EQ(out.console, consoleOf(fromLine("a.out", kHub, kOld, dir) + kNoChange + "\nDone.\n", dir));
+}
+
+TEST_F(OutboundScan, TreeRunTakesPointDirectoriesAndZoneOutboundsInOrder) {
+  TestMessage echo = echomail("A", 5020, 100, "x");
+  TestMessage changed = echo;
+  changed.origNode = 999;
+  auto original = [&](NodeAddress to) { return packet(kOld, to, {echo}); };
+  auto rewritten = [&](NodeAddress to) {
+    return withHeaderOrigin(packet(kOld, to, {changed}), kNew);
+  };
+  struct Packet {
+    std::string file;
+    NodeAddress to;
+    bool walked;  // in the tree, and not busy
+  };
+  const std::string point = std::string("139c0001.pnt") + separator();
+  const std::string pointOfZone = std::string("01f40002.pnt") + separator();
+  const Packet packets[] = {
+      {"out/139c0001.out", kHub, true},
+      {"out/139c0001.pnt/00000001.out", {2, 5020, 1, 1}, true},
+      {"out/139c0001.pnt/00000002.hut", {2, 5020, 1, 2}, false},  // its .bsy is there
+      {"out.001/01f40002.out", {1, 500, 2, 0}, true},
+      {"out.001/01f40002.pnt/0000000a.out", {1, 500, 2, 10}, true},
+      {"out.0ff/00010001.cut", {255, 1, 1, 0}, true},
+      {"out.01/00010001.out", {1, 1, 1, 0}, false},  // no zone outbound
+      {"out/139c0003.pnt", {2, 5020, 3, 1}, false},  // a file named like a point directory
+  };
+  // Given with a trailing separator, which the packets' paths keep doubled.
+  const std::string outbound = std::string("out") + separator();
+  const std::string body =
+      fromLine("139c0001.out", kHub, kOld, outbound) + "Changed Messages: 1\n" +
+      fromLine(point + "00000001.out", {2, 5020, 1, 1}, kOld, outbound) + "Changed Messages: 1\n" +
+      joined(outbound, point + "00000002.hut") + " busy, left for the next run\n" +
+      fromLine("01f40002.out", {1, 500, 2, 0}, kOld, "out.001") + "Changed Messages: 1\n" +
+      fromLine(pointOfZone + "0000000a.out", {1, 500, 2, 10}, kOld, "out.001") +
+      "Changed Messages: 1\n" + fromLine("00010001.cut", {255, 1, 1, 0}, kOld, "out.0ff") +
+      "Changed Messages: 1\n";
+  for (const bool preview : {true, false}) {
+    for (const Packet& p : packets) writeFile(p.file, original(p.to));
+    writeFile("out/139c0001.pnt/00000002.bsy", "12345\n");
+    const auto before = files();
+    std::vector<std::string> arguments = {"-r", "-o" + outbound, "-lrun.log", "2:5020/999",
+                                          "World"};
+    if (preview) arguments.insert(arguments.begin(), "-n");
+    RunOutput out = run(arguments);
+    EXPECT_EQ(out.status, 3) << preview;
+    const std::string selection = preview ? "Destination \"World\" selects World\n" : "";
+    const std::string end = preview ? "\nPreview done: nothing was written.\n" : "\nDone.\n";
+    EXPECT_EQ(out.console, consoleOf(selection + body + end, outbound)) << preview;
+    if (preview) {
+      EXPECT_EQ(files(), before);
+      continue;
+    }
+    std::vector<std::string> logged = {"Working in \"" + outbound + "\", From: 2:5020/999.0"};
+    std::istringstream lines(body);
+    for (std::string line; std::getline(lines, line);) logged.push_back(line);
+    EXPECT_EQ(logWithoutTimes("run.log"), logOf(logged, true));
+    auto expected = before;
+    for (const Packet& p : packets) {
+      if (p.walked) expected[p.file] = rewritten(p.to);
+    }
+    expected["run.log"] = readFile("run.log");
+    EXPECT_EQ(files(), expected);
+  }
 }
 
 TEST_F(OutboundScan, NonAsciiAndLongPathsWork) {

@@ -27,6 +27,11 @@ for file in usr/local/bin/pelorin usr/local/share/man/man1/pelorin.1.gz \
   [ -f "$scratch/dest/$file" ] || fail "$file is not installed"
 done
 [ -x "$scratch/dest/usr/local/bin/pelorin" ] || fail "the installed program is not executable"
+# The installed README is the sysop's: how to run the program, not how to build it.
+for readme in README.md README.ru.md; do
+  ! grep -q 'cmake\|](' "$scratch/dest/$doc/$readme" ||
+    fail "the installed $readme speaks of building, or links to files not installed"
+done
 
 # Each manual page: clean for groff and mandoc, and at 80 columns, as man
 # renders it, without a warning and no line wider than the terminal.
@@ -70,12 +75,19 @@ if [ -n "$windows_build" ]; then
   (cd "$windows_build" && cpack -G ZIP -B "$scratch/zip" >/dev/null)
   mkdir "$scratch/unzipped"
   (cd "$scratch/unzipped" && cmake -E tar xf "$scratch"/zip/pelorin-*-win*.zip)
-  for file in pelorin.exe README.txt README.ru.txt LICENSE.txt Pelorin.Cfg.example pelorin.txt; do
+  for file in pelorin.exe README.txt README.ru.txt LICENSE.txt Pelorin.Cfg.example pelorin.txt \
+              pelorin.ru.txt; do
     [ -f "$scratch/unzipped/$file" ] || fail "the Windows zip lacks $file"
   done
+  # The Russian texts are marked as UTF-8 for the Notepad of older Windows.
+  for file in README.ru.txt pelorin.ru.txt; do
+    [ "$(head -c 3 "$scratch/unzipped/$file" | od -An -tx1 | tr -d ' ')" = efbbbf ] ||
+      fail "$file in the Windows zip has no UTF-8 byte-order mark"
+  done
+  grep -q 'ПАРАМЕТРЫ' "$scratch/unzipped/pelorin.ru.txt" || fail "pelorin.ru.txt is not the Russian page"
   # Every line of the text files ends in CR LF: an older Notepad shows a
   # file with bare LF as one line.
-  for file in README.txt README.ru.txt LICENSE.txt Pelorin.Cfg.example pelorin.txt; do
+  for file in README.txt README.ru.txt LICENSE.txt Pelorin.Cfg.example pelorin.txt pelorin.ru.txt; do
     bare=$(grep -c $'[^\r]$\|^$' "$scratch/unzipped/$file" || true)
     [ "$bare" -eq 0 ] || fail "$file in the Windows zip has $bare lines without CR LF"
   done

@@ -1,9 +1,12 @@
 # Installation and packages: the program with its documentation as each
-# platform's users receive it. Unix (and the Debian package, a native one):
-# compressed manual pages in English and Russian, the licence as Debian's
-# machine-readable copyright file, the changelog in Debian's format. Windows
-# (the zip): everything side by side as text a Windows reader shows, with
-# CR LF line ends and .txt names, the manual page rendered as plain text.
+# platform's users receive it. The README that is installed is the sysop's
+# (doc/user-readme.md and its Russian twin): what the program does and how to
+# run it, nothing about building it. Unix (and the Debian package, a native
+# one): compressed manual pages in English and Russian, the licence as
+# Debian's machine-readable copyright file, the changelog in Debian's format.
+# Windows (the zip): everything side by side as text a Windows reader shows,
+# with CR LF line ends and .txt names, the manual pages rendered as plain
+# text.
 include(GNUInstallDirs)
 include(${CMAKE_CURRENT_LIST_DIR}/debian_changelog.cmake)
 
@@ -12,7 +15,7 @@ set(PELORIN_COPYRIGHT "2026 The Pelorin developers")
 set(generated ${PROJECT_BINARY_DIR}/package)
 file(MAKE_DIRECTORY ${generated})
 
-foreach(source README.md README.ru.md LICENSE CHANGELOG.md Pelorin.Cfg.example)
+foreach(source doc/user-readme.md doc/user-readme.ru.md LICENSE CHANGELOG.md Pelorin.Cfg.example)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${source})
 endforeach()
 
@@ -55,22 +58,30 @@ endfunction()
 
 if(WIN32)
   install(TARGETS pelorin RUNTIME DESTINATION .)
-  pelorin_windows_text(README.md README.txt UTF8_BOM)
-  pelorin_windows_text(README.ru.md README.ru.txt UTF8_BOM)
+  pelorin_windows_text(doc/user-readme.md README.txt UTF8_BOM)
+  pelorin_windows_text(doc/user-readme.ru.md README.ru.txt UTF8_BOM)
   pelorin_windows_text(LICENSE LICENSE.txt)
   pelorin_windows_text(Pelorin.Cfg.example Pelorin.Cfg.example)
   install(FILES ${generated}/README.txt ${generated}/README.ru.txt ${generated}/LICENSE.txt
                 ${generated}/Pelorin.Cfg.example DESTINATION .)
   find_program(GROFF groff)
   if(GROFF)
-    add_custom_command(OUTPUT ${generated}/pelorin.txt
-      COMMAND ${CMAKE_COMMAND} -DGROFF=${GROFF} -DPAGE=${PROJECT_BINARY_DIR}/doc/pelorin.1
-              -DTEXT=${generated}/pelorin.txt -P ${CMAKE_CURRENT_LIST_DIR}/manual_text.cmake
-      DEPENDS ${PROJECT_BINARY_DIR}/doc/pelorin.1 ${CMAKE_CURRENT_LIST_DIR}/manual_text.cmake)
-    add_custom_target(manual_text ALL DEPENDS ${generated}/pelorin.txt)
-    install(FILES ${generated}/pelorin.txt DESTINATION .)
+    # The English page in ASCII; the Russian one in UTF-8 with a byte-order mark.
+    foreach(page pelorin pelorin.ru)
+      set(encoding ascii)
+      if(page STREQUAL "pelorin.ru")
+        set(encoding utf8)
+      endif()
+      add_custom_command(OUTPUT ${generated}/${page}.txt
+        COMMAND ${CMAKE_COMMAND} -DGROFF=${GROFF} -DPAGE=${PROJECT_BINARY_DIR}/doc/${page}.1
+                -DTEXT=${generated}/${page}.txt -DENCODING=${encoding}
+                -P ${CMAKE_CURRENT_LIST_DIR}/manual_text.cmake
+        DEPENDS ${PROJECT_BINARY_DIR}/doc/${page}.1 ${CMAKE_CURRENT_LIST_DIR}/manual_text.cmake)
+    endforeach()
+    add_custom_target(manual_text ALL DEPENDS ${generated}/pelorin.txt ${generated}/pelorin.ru.txt)
+    install(FILES ${generated}/pelorin.txt ${generated}/pelorin.ru.txt DESTINATION .)
   else()
-    message(WARNING "groff not found: the zip will lack the manual as text "
+    message(WARNING "groff not found: the zip will lack the manual pages as text "
                     "(Debian: apt-get install groff)")
   endif()
 else()
@@ -84,8 +95,10 @@ else()
   install(FILES ${generated}/pelorin.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${generated}/pelorin.ru.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/ru/man1
           RENAME pelorin.1.gz)
-  install(FILES Pelorin.Cfg.example README.md README.ru.md ${generated}/copyright
-                ${generated}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES Pelorin.Cfg.example ${generated}/copyright ${generated}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES doc/user-readme.md DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.md)
+  install(FILES doc/user-readme.ru.md DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.ru.md)
 endif()
 
 set(CPACK_PACKAGE_NAME pelorin)
@@ -102,7 +115,7 @@ beside a running mailer and tosser, whose busy flags it honours and takes;
 it leaves every message whole even when it is killed, and a preview shows
 what a run would do.]=])
 set(CPACK_PACKAGE_CONTACT "${PELORIN_CONTACT}")
-set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/doc/user-readme.md)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

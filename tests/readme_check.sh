@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks that the examples of README.md are what the program does: the sample
 # run and the preview on copies of the sample outbound, output compared with
-# the README's blocks (time stamps aside), and the loop over a whole
-# binkley-style outbound on a tree made of the sample's packets; and that
-# the Russian README shows the same examples.
+# the README's blocks (time stamps aside), the run over a whole binkley-style
+# outbound and the runs for each domain on trees made of the sample's
+# packets; and that the Russian README shows the same examples.
 #   readme_check.sh <pelorin>
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,29 +35,45 @@ diff -u "$scratch/shown-preview" "$scratch/actual-preview"
 diff -r "$sample" "$scratch/outbound"
 echo "README preview matches, and wrote nothing"
 
-# A tree with packets in the outbound, a point's folder, another zone's
-# outbound and a point's folder there; the loop gives each of the four a run.
-tree=$scratch/tree
-mkdir -p "$tree/out/139c0309.pnt" "$tree/out.001/139c0034.pnt" "$scratch/bin"
-cp "$sample/139c0001.out" "$tree/out/"
-cp "$sample/139c0309.hut" "$tree/out/139c0309.pnt/00000001.hut"
-cp "$sample/01cf0044.dut" "$tree/out.001/"
-cp "$sample/139c0034.cut" "$tree/out.001/139c0034.pnt/00000000.cut"
+# A tree made of the sample's packets: the outbound, a point's directory,
+# and another zone's outbound holding a copy of a packet readdressed to
+# 1:1/1 (destination zone, net and node at header offsets 48, 22 and 2).
+make_tree() {
+  mkdir -p "$1/outbound/139c0309.pnt" "$1/outbound.001"
+  cp "$sample/139c0001.out" "$1/outbound/"
+  cp "$sample/139c0309.hut" "$1/outbound/139c0309.pnt/00000001.hut"
+  cp "$sample/01cf0044.dut" "$1/outbound.001/00010001.dut"
+  for offset in 48 22 2; do
+    printf '\001\000' | dd of="$1/outbound.001/00010001.dut" bs=1 seek=$offset conv=notrunc 2>/dev/null
+  done
+}
+
+make_tree "$scratch/tree"
+block tree-run >"$scratch/shown-tree"
+{
+  echo "\$ pelorin -r -ooutbound 2:5020/2000 World"
+  (cd "$scratch/tree" && "$pelorin" -r -ooutbound 2:5020/2000 World)
+} >"$scratch/actual-tree"
+diff -u "$scratch/shown-tree" "$scratch/actual-tree"
+cmp "$expected/139c0001.out" "$scratch/tree/outbound/139c0001.out"
+cmp "$expected/139c0309.hut" "$scratch/tree/outbound/139c0309.pnt/00000001.hut"
+echo "README tree run matches"
+
+# The runs for each domain, on two trees: each domain's run takes its own.
+mkdir -p "$scratch/bin" "$scratch/ftn"
+make_tree "$scratch/ftn"
+make_tree "$scratch/other" && mv "$scratch/other/outbound" "$scratch/ftn/othernet"
 ln -s "$pelorin" "$scratch/bin/pelorin"
-block tree-loop >"$scratch/loop.sh"
-(cd "$tree" && PATH=$scratch/bin:$PATH sh "$scratch/loop.sh" out) >"$scratch/tree-run"
-grep '^Working in' "$scratch/tree-run" >"$scratch/tree-dirs"
-diff -u - "$scratch/tree-dirs" <<'DIRS'
-Working in "out", From: 2:5020/2000.0
-Working in "out.001", From: 2:5020/2000.0
-Working in "out/139c0309.pnt", From: 2:5020/2000.0
-Working in "out.001/139c0034.pnt", From: 2:5020/2000.0
+block domain-runs >"$scratch/domains.sh"
+PATH=$scratch/bin:$PATH sh "$scratch/domains.sh" "$scratch/ftn" >"$scratch/domain-run"
+grep '^Working in' "$scratch/domain-run" >"$scratch/domain-dirs"
+diff -u - "$scratch/domain-dirs" <<DIRS
+Working in "$scratch/ftn/outbound", From: 2:5020/2000.0
+Working in "$scratch/ftn/othernet", From: 21:1/2000.0
 DIRS
-cmp "$expected/139c0001.out" "$tree/out/139c0001.out"
-cmp "$expected/139c0309.hut" "$tree/out/139c0309.pnt/00000001.hut"
-cmp "$expected/01cf0044.dut" "$tree/out.001/01cf0044.dut"
-cmp "$expected/139c0034.cut" "$tree/out.001/139c0034.pnt/00000000.cut"
-echo "README loop over a whole outbound runs in every folder"
+cmp "$expected/139c0309.hut" "$scratch/ftn/outbound/139c0309.pnt/00000001.hut"
+cmp "$sample/139c0309.hut" "$scratch/ftn/othernet/139c0309.pnt/00000001.hut"
+echo "README runs for each domain take each tree"
 
 # Code blocks, fences included, in order.
 code_blocks() { awk '/^ *```/ { inside = !inside; print; next } inside' "$1"; }

@@ -28,7 +28,9 @@ runs (each run of every command in turn, on the same files):
 and prints the ratios (targets: 1.1 and 1.05). On the large outbound it also
 times `cat` of every packet, a run with a status log, a preview (-n), the busy
 flags alone (bench/flag_cost), the peak memory against the largest packet,
-and the time on a quarter and a half of it, to show that it grows linearly.
+a run with -r on a copy of it split into a binkley-style tree (4 zone
+outbounds, 50 point directories) beside the flat run, and the time on a
+quarter and a half of it, to show that it grows linearly.
 pelorin's rewrite runs alternate between two new origins, so every run does
 the whole work again.
 """
@@ -48,6 +50,8 @@ UNLISTED = ["9:9/9"]
 LISTED_NET = "5020"
 LISTED_PREFIX = "139c"  # the packets for net 2:5020, which 2:5020/All selects
 SHAPED_OWN_SHARE = 0.22  # about 3.7 changed messages per rewritten packet
+TREE_ZONES = 4
+TREE_POINTS = 50
 
 
 def build():
@@ -85,6 +89,7 @@ class Outbound:
         self.bytes = sum(os.path.getsize(p) for p in self.paths)
         self.largest = max(os.path.getsize(p) for p in self.paths)
         self.turn = 0
+        self.tree = False  # run with -r
 
     def median(self, command, stdin=None):
         return statistics.median(timed(command, stdin) for _ in range(self.runs))
@@ -122,6 +127,8 @@ class Outbound:
         if destinations != UNLISTED:
             self.turn += 1
         command = [os.path.join(BUILD, "pelorin"), "-o" + self.directory]
+        if self.tree:
+            command.append("-r")
         if with_log:
             command.append("-l" + self.log)
         return command + [origin] + destinations
@@ -153,6 +160,23 @@ def generate(directory, packets, megabytes, own_share=None):
     if own_share is not None:
         command += ["--own-share", str(own_share)]
     subprocess.run(command, check=True)
+
+
+def split_into_tree(flat, tree):
+    """A copy of the flat outbound as a binkley-style tree: its packets dealt
+    out in turn to the outbound, its point directories and the zone
+    outbounds beside it. Gives the outbound of the tree."""
+    outbound = os.path.join(tree, "outbound")
+    directories = ([outbound] +
+                   [os.path.join(outbound, "%08x.pnt" % i) for i in range(TREE_POINTS)] +
+                   [outbound + ".%03x" % (zone + 1) for zone in range(TREE_ZONES)])
+    if not os.path.isdir(outbound):
+        for directory in directories:
+            os.makedirs(directory)
+        for i, name in enumerate(sorted(os.listdir(flat))):
+            shutil.copy(os.path.join(flat, name),
+                        os.path.join(directories[i % len(directories)], name))
+    return outbound
 
 
 def report_floors(name, ob):
@@ -209,6 +233,16 @@ def main():
               (nodes, flags, flags / max(nodes, 1) * 1e6, flags / work * 100))
         print("  peak memory: %.1f MiB = largest packet + %.1f MiB   (target <= largest + 2 MiB)" %
               (peak / 2**20, (peak - ob.largest) / 2**20))
+
+        tree = Outbound(split_into_tree(full, os.path.join(scratch, "tree")), args.runs, None)
+        tree.tree = True
+        # Leaves every listed packet with the origin the timed runs then change.
+        timed(*tree.rewrite())
+        flat, split = ob.alternated(lambda: ob.rewrite(), lambda: tree.rewrite())
+        print("  the same, flat:                    %8.3f s" % flat)
+        print("  split into %d zone outbounds and %d point directories, -r:" %
+              (TREE_ZONES, TREE_POINTS))
+        print("                                     %8.3f s   %.2f x flat" % (split, split / flat))
 
         print("  growth (half listed, no log):")
         base = None

@@ -68,9 +68,10 @@ int workInOutbound(const RunSettings& settings, int positionalCount,
                 NODE_ADDRESS_ARGS(newOrigin));
   if (settings.preview) reportSelections(destinations, positionalCount - 1, positional + 1);
   const ScanMode mode = settings.preview ? ScanMode::Preview : ScanMode::Rewrite;
+  MessageArea area;  // the run's one buffer for message areas
   ScanOutcome outcome = settings.tree
-                            ? scanOutboundTree(outboundDir, newOrigin, destinations, mode)
-                            : scanOutbound(outboundDir, newOrigin, destinations, mode);
+                            ? scanOutboundTree(outboundDir, newOrigin, destinations, mode, &area)
+                            : scanOutbound(outboundDir, newOrigin, destinations, mode, &area);
   if (outcome == ScanOutcome::Failed) return kExitPacketError;
   consoleMessage(settings.preview ? "\nPreview done: nothing was written.\n" : "\nDone.\n");
   return outcome == ScanOutcome::BusyNodeLeft ? kExitBusyNodeLeft : kExitNormal;

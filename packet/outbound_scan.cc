@@ -56,8 +56,9 @@ bool isPacketName(const std::string& name) {
 }
 
 ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
-                         const DestinationList& destinations, ScanMode mode) {
+                         const DestinationList& destinations, ScanMode mode, MessageArea* area) {
   Scan scan;
+  scan.area = area;
   std::vector<std::string> names;
   if (!listOutbound(outboundDir, newOrigin, &names, &scan.flags)) {
     reportMessage("Error: cannot read %s\n", outboundDir.c_str());

@@ -7,6 +7,7 @@
 
 #include "address/destination_list.h"
 #include "address/node_address.h"
+#include "packet/message_rewrite.h"
 
 // True for the names of outbound packets: "*.?ut" whose flavour letter (the
 // first of the extension) is C, D, H or O, in any ASCII letter case.
@@ -32,11 +33,17 @@ enum class ScanOutcome {
 // completely is reported as "Error: cannot read" before any packet is looked
 // at.
 //
-// A packet is rewritten only under its node's busy flag (see busy_flags.h),
-// held from its first packet to be rewritten until the scan moves on to
-// another node; a packet of a busy node is reported and left. No flag of
-// the run's is left when the scan returns, and a complete pass removes what
-// dead runs left. A preview reports the same lines and outcome from the
-// files as they are, and changes nothing.
+// Before anything else, the work that interrupted runs left in the
+// directory is finished (see interrupted_runs.h), and their temporary files
+// are removed. A packet is rewritten only under its node's busy flag (see
+// busy_flags.h), held from its first packet to be rewritten until the scan
+// moves on to another node; a packet of a busy node is reported and left.
+// No flag the run made is left when the scan returns. A preview reports the
+// same lines and outcome from the files as they are, and changes nothing.
+//
+// `area` is the buffer the message areas are read into. A run that scans
+// several directories lends each scan the same one, which keeps the size of
+// the largest area read: a new buffer for each would have its pages faulted
+// in anew.
 ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
-                         const DestinationList& destinations, ScanMode mode);
+                         const DestinationList& destinations, ScanMode mode, MessageArea* area);

@@ -40,6 +40,7 @@ bool hasZoneOutbounds(const std::string& outboundName) {
 }
 
 struct Walk {
+  MessageArea* area = nullptr;  // lent to every directory's scan
   NodeAddress newOrigin;
   const DestinationList* destinations = nullptr;
   ScanMode mode = ScanMode::Rewrite;
@@ -48,7 +49,7 @@ struct Walk {
 
 // One directory of the tree; false when it failed.
 bool scanDirectory(const std::string& directory, Walk* walk) {
-  switch (scanOutbound(directory, walk->newOrigin, *walk->destinations, walk->mode)) {
+  switch (scanOutbound(directory, walk->newOrigin, *walk->destinations, walk->mode, walk->area)) {
     case ScanOutcome::Completed: return true;
     case ScanOutcome::BusyNodeLeft: walk->busyNodeLeft = true; return true;
     case ScanOutcome::Failed: return false;
@@ -114,8 +115,10 @@ std::string zoneOutboundPath(const std::string& outboundDir, const std::string& 
 }
 
 ScanOutcome scanOutboundTree(const std::string& outboundDir, const NodeAddress& newOrigin,
-                             const DestinationList& destinations, ScanMode mode) {
+                             const DestinationList& destinations, ScanMode mode,
+                             MessageArea* area) {
   Walk walk;
+  walk.area = area;
   walk.newOrigin = newOrigin;
   walk.destinations = &destinations;
   walk.mode = mode;

@@ -38,6 +38,8 @@ std::string zoneOutboundPath(const std::string& outboundDir, const std::string& 
 // the walk: the directories after it are not touched. A directory of the
 // tree (or the one that holds the outbound) that cannot be listed is
 // reported as "Error: cannot read" and fails the walk. BusyNodeLeft when a
-// busy node was left anywhere in the tree.
+// busy node was left anywhere in the tree. Every scan reads its message
+// areas into `area`.
 ScanOutcome scanOutboundTree(const std::string& outboundDir, const NodeAddress& newOrigin,
-                             const DestinationList& destinations, ScanMode mode);
+                             const DestinationList& destinations, ScanMode mode,
+                             MessageArea* area);

@@ -120,12 +120,12 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
   PacketHeader header = packet.header;
   NodeAddress oldOrigin = headerOrigin(header);
   int changedCount = 0;
-  if (!readMessageArea(packet.file, fileLength, &scan->area)) {
+  if (!readMessageArea(packet.file, fileLength, scan->area)) {
     return failPacket(packet.file, packet.path);
   }
   if (scan->preview) {
-    if (takenAway != nullptr) rewriteMessageArea(&scan->area, *takenAway, oldOrigin);
-    if (!countMessagesToRewrite(&scan->area, oldOrigin, &changedCount)) {
+    if (takenAway != nullptr) rewriteMessageArea(scan->area, *takenAway, oldOrigin);
+    if (!countMessagesToRewrite(scan->area, oldOrigin, &changedCount)) {
       return failPacket(packet.file, packet.path);
     }
     reportMessage("Changed Messages: %d\n", changedCount);
@@ -133,7 +133,7 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
   }
   deferInterruptions();
   bool written =
-      rewriteMessages(packet.file, oldOrigin, work.origin, &scan->area, &changedCount);
+      rewriteMessages(packet.file, oldOrigin, work.origin, scan->area, &changedCount);
   if (written) {
     setHeaderOrigin(&header, work.origin);
     written = writeFullyAt(packet.file, 0, header.bytes, kPacketHeaderSize);

@@ -24,7 +24,7 @@ struct Work {
 struct Scan {
   std::string directoryPath;  // as the lines name the packets in it
   FileHandle directory = kNoFile;  // open, to open packets in
-  MessageArea area;  // one buffer, grown to the largest area read
+  MessageArea* area = nullptr;  // one buffer for the run, grown to the largest area read
   BusyFlags flags;
   bool preview = false;
   bool busyNodeLeft = false;

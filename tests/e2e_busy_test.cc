@@ -176,6 +176,9 @@ TEST_F(BusyFlags, WhatChangesAsTheRunTakesAFlagIsJudgedUnderIt) {
   // A tosser's new copy of the packet, with one more message.
   const std::string newCopy = packet(kOld, kHub, {echomail("A", 5020, 100, "x"), more});
   const std::string deadFlag = "4242 pelorin 2:5020/999.0\n";
+  // Another run of ours, started from inside the fault point.
+  std::string otherRun;
+  for (const std::string& word : command(PELORIN_EXE)) otherRun += word + " ";
   struct Case {
     const char* fault;    // where the command runs: as the run names its flag, or
                           // takes over a dead one
@@ -200,7 +203,7 @@ TEST_F(BusyFlags, WhatChangesAsTheRunTakesAFlagIsJudgedUnderIt) {
       // that finished the dead run's work and went: neither is taken over.
       {"flagLock:1", "rm out/139c0001.bsy && echo 77777 > out/139c0001.bsy", true, busy + second,
        3, {{"out/139c0001.bsy", "77777\n"}}},
-      {"flagLock:1", std::string(PELORIN_EXE) + " -oout 2:5020/999 2:5020/1 > other.txt", true,
+      {"flagLock:1", otherRun + "-oout 2:5020/999 2:5020/1 > other.txt", true,
        joined("out", "139c0001.out") + " to 2:5020/1.0 already from 2:5020/999.0\n" + second,
        0, {}},
   };

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <functional>
 #include <string>
 #include <vector>
 

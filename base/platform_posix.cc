@@ -88,14 +88,14 @@ void catchInterruption(int signalNumber) {
   sigaction(signalNumber, &action, nullptr);
 }
 
-}  // namespace
-
+// The file was opened without waiting, so that a FIFO could not block the
+// open; from here on reads and writes wait as usual.
 void clearNonBlocking(int fd) {
-  // The file was opened without waiting, so that a FIFO could not block the
-  // open; from here on reads and writes wait as usual.
   int flags = fcntl(fd, F_GETFL);
   if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
+
+}  // namespace
 
 bool namesFile(const char* path, int fd) {
   struct stat opened, named;

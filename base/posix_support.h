@@ -28,7 +28,3 @@ inline bool sameFile(const struct stat& a, const struct stat& b) {
 
 // True when the name, links not followed, is the open file itself.
 bool namesFile(const char* path, int fd);
-
-// Opens an existing file without waiting; on success reads and writes wait
-// as usual again.
-void clearNonBlocking(int fd);

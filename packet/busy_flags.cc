@@ -56,24 +56,23 @@ std::vector<std::string> otherFlagPaths(const BusyFlags& flags, const std::strin
   return paths;
 }
 
-// True when the file under the name holds a line of ours.
-bool holdsOwnLine(const std::string& path) {
+// True when the file under the name holds a line of ours, which `line`
+// receives; no lock is taken.
+bool readOwnLineAt(const std::string& path, OwnFlagLine* line) {
   std::string content;
-  OwnFlagLine line;
-  return lookAtFlag(path, &content) == FlagLook::Read && readOwnFlagLine(content, &line);
+  return lookAtFlag(path, &content) == FlagLook::Read && readOwnFlagLine(content, line);
 }
 
-// True when our spelling of the node's flag is taken by something that is
-// no flag of ours.
-bool ownSpellingTakenByOthers(const BusyFlags& flags, const std::string& base) {
-  const std::string path = ownFlagPath(flags, base);
-  return nameExists(path) && !holdsOwnLine(path);
+bool holdsOwnLine(const std::string& path) {
+  OwnFlagLine line;
+  return readOwnLineAt(path, &line);
 }
+
 
 bool isOwnLineOfThisWork(const BusyFlags& flags, const std::string& content) {
-  OwnFlagLine found, own;
-  return readOwnFlagLine(content, &found) && readOwnFlagLine(flags.ownLine, &own) &&
-         (!found.hasOrigin || sameNodeAddress(found.origin, own.origin));
+  OwnFlagLine found;
+  return readOwnFlagLine(content, &found) &&
+         (!found.hasOrigin || sameNodeAddress(found.origin, flags.origin));
 }
 
 enum class Adopted { Held, Vanished, Busy, Failed };
@@ -125,6 +124,7 @@ BusyFlags busyFlagsOf(const std::string& directory, const std::vector<DirectoryE
   const unsigned long pid = processId();
   flags.temporary =
       joinPath(directory, kTemporaryPrefix + std::to_string(pid) + kTemporarySuffix);
+  flags.origin = origin;
   flags.ownLine = ownFlagLine(pid, origin);
   for (const DirectoryEntry& entry : entries) {
     if (isOwnTemporaryName(entry.name)) {
@@ -182,18 +182,27 @@ bool otherNodeFlagExists(const BusyFlags& flags, const std::string& name) {
   return false;
 }
 
+namespace {
+
+// True when a flag of the node that is no flag of ours exists now, in our
+// spelling or any other, judged without a lock: a flag of ours that the run
+// does not hold counts as a dead run's.
+bool othersFlagExistsNow(const BusyFlags& flags, const std::string& packetName) {
+  const std::string own = ownFlagPath(flags, nodeBaseOf(packetName));
+  return (nameExists(own) && !holdsOwnLine(own)) || otherNodeFlagExists(flags, packetName);
+}
+
+}  // namespace
+
 bool nodeLooksBusy(const BusyFlags& flags, const std::string& packetName) {
-  const std::string base = nodeBaseOf(packetName);
-  // A flag of ours is a dead run's as far as a preview can tell.
-  return flags.busyInListing.count(base) != 0 || ownSpellingTakenByOthers(flags, base) ||
-         otherNodeFlagExists(flags, packetName);
+  return flags.busyInListing.count(nodeBaseOf(packetName)) != 0 ||
+         othersFlagExistsNow(flags, packetName);
 }
 
 bool nodeFlaggedByOthers(const BusyFlags& flags, const std::string& packetName) {
   if (holdsNodeFlag(flags, packetName)) return false;
-  const std::string base = nodeBaseOf(packetName);
-  return flags.flaggedInListing.count(base) != 0 || ownSpellingTakenByOthers(flags, base) ||
-         otherNodeFlagExists(flags, packetName);
+  return flags.flaggedInListing.count(nodeBaseOf(packetName)) != 0 ||
+         othersFlagExistsNow(flags, packetName);
 }
 
 bool releaseNodeFlag(BusyFlags* flags) {
@@ -210,9 +219,8 @@ bool dropFlagFile(const BusyFlags& flags) { return dropFlagFile(flags.temporary)
 
 void removeDeadTemporaries(const BusyFlags& flags) {
   for (const std::string& name : flags.temporaries) {
-    if (joinPath(flags.directory, name) != flags.temporary) {
-      removeUnheldFile(joinPath(flags.directory, name), anyContent);
-    }
+    const std::string path = joinPath(flags.directory, name);
+    if (path != flags.temporary) removeUnheldFile(path, anyContent);
   }
 }
 
@@ -238,12 +246,8 @@ LeftFlag takeLeftFlag(BusyFlags* flags, const std::string& name, NodeAddress* or
 }
 
 bool looksLeftFlag(const BusyFlags& flags, const std::string& name, NodeAddress* origin) {
-  std::string content;
   OwnFlagLine line;
-  if (lookAtFlag(joinPath(flags.directory, name), &content) != FlagLook::Read ||
-      !readOwnFlagLine(content, &line) || !line.hasOrigin) {
-    return false;
-  }
+  if (!readOwnLineAt(joinPath(flags.directory, name), &line) || !line.hasOrigin) return false;
   *origin = line.origin;
   return true;
 }

@@ -40,6 +40,7 @@ struct BusyFlags {
   // Names of our temporary files in the listing: each may be a dead run's.
   std::vector<std::string> temporaries;
   std::string temporary;  // the file the run writes its flags in before naming them
+  NodeAddress origin;     // the origin the run writes
   std::string ownLine;    // the line of the run's flags
   HeldFlag held;          // held.path stays after the release, for messages
   std::string heldBase;

@@ -6,10 +6,10 @@
 // flag that nobody holds was left by a process that died. A flag this
 // process created is removed when the process is interrupted (SIGINT,
 // SIGTERM, SIGHUP; on Windows Ctrl-C, Ctrl-Break or a closed console) or
-// calls exit; a process killed outright leaves it unheld (POSIX), or the
-// system removes it (Windows). A flag this process took over from a dead
-// process (adoptFlag) stays in place in all these cases, as the dead
-// process left it: only releaseFlag removes it.
+// calls exit; a process killed outright (kill -9, TerminateProcess) leaves
+// it in place, unheld, on every system. A flag this process took over from
+// a dead process (adoptFlag), or let go with abandonFlag, stays in place in
+// all these cases, as the dead process left it: only releaseFlag removes it.
 //
 // No call here opens what it has not first seen to be a regular file, and
 // none waits: a FIFO named like a flag is never opened, so a writer blocked
@@ -40,8 +40,10 @@ enum class FlagOutcome {
 // renamed to the flag without replacing anything (a new temporary for each
 // flag). So the flag never exists empty or in part. Only on a file system
 // that has neither is the flag created under its own name and written at
-// once, and a process killed in that instant leaves it empty. Every call of
-// a process passes the same temporary and content.
+// once, and a process killed in that instant leaves it empty. The calls for
+// the flags of one directory pass the same temporary (in that directory)
+// and content; how a flag gets its name is found anew for each temporary,
+// as each directory may lie on a file system of its own.
 FlagOutcome createFlag(const std::string& path, const std::string& temporary,
                        const std::string& content, HeldFlag* flag);
 
@@ -76,8 +78,8 @@ bool rewriteFlag(const HeldFlag& flag, const std::string& content);
 // and lets it go. False when the name could not be removed.
 bool releaseFlag(HeldFlag* flag);
 
-// Lets an adopted flag go and leaves it where it is, as a dead process would
-// have left it.
+// Lets a held flag go and leaves it where it is, holding what it holds, as a
+// dead process would have left it: no handler removes it any more.
 void abandonFlag(HeldFlag* flag);
 
 // Removes the file the flags were written in, once no flag is held. False

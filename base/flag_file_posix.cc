@@ -28,9 +28,12 @@ struct HeldName {
 HeldName heldFlagFile;
 HeldName heldFlag;
 
-// How the file system lets a written file take a flag's name.
+// How the file system lets a written file take a flag's name, found for
+// the temporary named here: each directory may lie on a file system of its
+// own.
 enum class Naming { HardLink, ExclusiveRename, InPlace };
 Naming naming = Naming::HardLink;
+std::string namingFoundFor;
 
 int flagFile = -1;  // open and locked from its create to its naming or drop
 struct stat flagFileIdentity;
@@ -127,8 +130,20 @@ bool writeWhole(int fd, const std::string& content) {
          static_cast<ssize_t>(content.size());
 }
 
+// Locks a file this process has just created. Another process may hold the
+// lock for an instant, to look at the new file (is it a dead run's?), and
+// it is asked again a few times before the create counts as failed.
+bool lockNew(int fd) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    usleep(1000);
+  }
+  return false;
+}
+
 bool lockAndWrite(int fd, const std::string& content) {
-  return flock(fd, LOCK_EX | LOCK_NB) == 0 && writeWhole(fd, content);
+  return lockNew(fd) && writeWhole(fd, content);
 }
 
 // Creates the temporary file, locked and still under its name: between the
@@ -143,7 +158,7 @@ int createFlagFile(const std::string& temporary) {
     }
     if (fd < 0) return -1;
     hold(&heldFlagFile, fd, temporary);
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (!lockNew(fd)) {
       giveUp(&heldFlagFile, fd);
       return -1;
     }
@@ -213,6 +228,10 @@ FlagOutcome createInPlace(const std::string& path, const std::string& content, H
 
 FlagOutcome createFlag(const std::string& path, const std::string& temporary,
                        const std::string& content, HeldFlag* flag) {
+  if (temporary != namingFoundFor) {
+    naming = Naming::HardLink;
+    namingFoundFor = temporary;
+  }
   while (naming != Naming::InPlace) {
     if (flagFile < 0 && !writeFlagFile(temporary, content)) return FlagOutcome::Failed;
     switch (nameFlagFile(temporary, path)) {
@@ -269,7 +288,10 @@ bool releaseFlag(HeldFlag* flag) {
 
 void abandonFlag(HeldFlag* flag) {
   if (flag->file == kNoFile) return;
-  if (descriptor(flag->file) != flagFile) close(descriptor(flag->file));
+  int fd = descriptor(flag->file);
+  // A flag this process created is no longer the handlers' to remove.
+  if (heldFlag.file.load() == fd) unhold(&heldFlag);
+  if (fd != flagFile) close(fd);
   flag->file = kNoFile;
 }
 

@@ -1,13 +1,16 @@
 // Busy flags on Windows. A flag the process creates is a temporary file
-// opened delete-on-close and shared for reading only, written whole and then
-// renamed onto the flag's name without replacing anything: nobody else can
-// delete it while it is held, and the system removes it with the process's
-// handles however the process ends. A flag taken over from a dead process
-// (left only by a machine that went down) is held the same way but without
-// delete-on-close, so it stays if this process dies too.
+// shared for reading only, written whole and then renamed onto the flag's
+// name without replacing anything: nobody else can open it for writing or
+// deletion while it is held, which is how a live process's flag is told
+// from a dead one's. The process removes its flag itself, by handle; its
+// console handler and exit do so too, but a process ended outright
+// (TerminateProcess) leaves it, as a kill leaves it on POSIX, so that the
+// next run finishes the node. A flag taken over from a dead process is held
+// the same way.
 #include "base/flag_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "base/win32_support.h"
@@ -15,6 +18,19 @@
 namespace {
 
 constexpr DWORD kLongestFlagRead = 128;
+
+// The flag (or the temporary file on its way to be one) that this process
+// created and holds, for the handlers to remove. The console handler runs
+// on a thread of its own, so the handle is only touched under the lock,
+// and nothing under the lock allocates: exit may run the handlers anywhere.
+SRWLOCK createdLock = SRWLOCK_INIT;
+HANDLE created = INVALID_HANDLE_VALUE;
+
+void registerCreated(HANDLE handle) {
+  AcquireSRWLockExclusive(&createdLock);
+  created = handle;
+  ReleaseSRWLockExclusive(&createdLock);
+}
 
 std::string firstBytes(HANDLE handle) {
   char bytes[kLongestFlagRead];
@@ -73,18 +89,29 @@ Adoption openUnheld(const std::string& path, DWORD access, const FlagContentTest
   return Adoption::NotAdoptable;
 }
 
+// Removes the file by its handle and closes the handle, under the lock;
+// the handlers forget it if it was theirs.
+bool removeAndClose(HANDLE handle) {
+  AcquireSRWLockExclusive(&createdLock);
+  if (created == handle) created = INVALID_HANDLE_VALUE;
+  bool removed = deleteByHandle(handle);
+  bool closed = CloseHandle(handle) != 0;
+  ReleaseSRWLockExclusive(&createdLock);
+  return removed && closed;
+}
+
 HANDLE createTemporary(const std::string& temporary) {
   auto create = [&] {
     return CreateFileW(systemPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                       FILE_SHARE_READ, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+                       FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   };
   HANDLE handle = create();
-  // Left by a system that went down while a process with the same id held it.
+  // Left by a process with the same id that was ended outright.
   if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
       removeUnheldFile(temporary, anyContent)) {
     handle = create();
   }
+  if (handle != INVALID_HANDLE_VALUE) registerCreated(handle);
   return handle;
 }
 
@@ -126,7 +153,7 @@ FlagOutcome createFlag(const std::string& path, const std::string& temporary,
     }
   }
   if (outcome != FlagOutcome::Taken) {
-    CloseHandle(handle);  // which deletes the temporary file
+    removeAndClose(handle);
     return outcome;
   }
   *flag = HeldFlag{fileOf(handle), path};
@@ -148,16 +175,17 @@ bool rewriteFlag(const HeldFlag& flag, const std::string& content) {
 
 bool releaseFlag(HeldFlag* flag) {
   if (flag->file == kNoFile) return true;
-  HANDLE handle = handleOf(flag->file);
-  bool removed = deleteByHandle(handle);
-  bool closed = CloseHandle(handle) != 0;
+  bool removed = removeAndClose(handleOf(flag->file));
   flag->file = kNoFile;
-  return removed && closed;
+  return removed;
 }
 
 void abandonFlag(HeldFlag* flag) {
   if (flag->file == kNoFile) return;
+  AcquireSRWLockExclusive(&createdLock);
+  if (created == handleOf(flag->file)) created = INVALID_HANDLE_VALUE;
   CloseHandle(handleOf(flag->file));
+  ReleaseSRWLockExclusive(&createdLock);
   flag->file = kNoFile;
 }
 
@@ -189,5 +217,16 @@ bool removeUnheldFile(const std::string& path, const FlagContentTest& removable)
   return removed;
 }
 
-// The system removes the flags with the process's handles.
-void removeHeldFlags() {}
+void removeHeldFlags() {
+  // Once only: the console handler and exit may both come here, and the
+  // lock, which is not re-entrant, is kept by the first. The process is
+  // ending, and from here on the main thread may neither take nor let go a
+  // flag.
+  static std::atomic<bool> ending{false};
+  if (ending.exchange(true)) return;
+  AcquireSRWLockExclusive(&createdLock);
+  if (created == INVALID_HANDLE_VALUE) return;
+  deleteByHandle(created);
+  CloseHandle(created);
+  created = INVALID_HANDLE_VALUE;
+}

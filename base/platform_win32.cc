@@ -13,8 +13,10 @@
 #include <share.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 
+#include "base/flag_file.h"
 #include "base/win32_support.h"
 
 // The C runtime would otherwise expand wildcards in the arguments, and an
@@ -66,8 +68,10 @@ bool isDotOrDotDot(const wchar_t* name) {
 CRITICAL_SECTION interruptionsDeferred;
 
 BOOL WINAPI onConsoleEvent(DWORD) {
-  // Waits for the work in hand; the default handler then ends the process.
+  // Waits for the work in hand, removes the flag the process holds; the
+  // default handler then ends the process.
   EnterCriticalSection(&interruptionsDeferred);
+  removeHeldFlags();
   return FALSE;
 }
 
@@ -139,6 +143,7 @@ void prepareProcess() {
   // missing standard stream cannot lend its number to one of them.
   InitializeCriticalSection(&interruptionsDeferred);
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+  std::atexit(removeHeldFlags);
 }
 
 char pathSeparator() { return '\\'; }

@@ -187,8 +187,8 @@ bool countMessagesToRewrite(MessageArea* area, const NodeAddress& oldOrigin, int
   return walk.ok;
 }
 
-bool rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
-                     const NodeAddress& newOrigin, MessageArea* area, int* changedCount) {
+AreaRewrite rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
+                            const NodeAddress& newOrigin, MessageArea* area, int* changedCount) {
   *changedCount = 0;
   ChangeWrites writes;
   writes.pageSize = static_cast<std::int64_t>(filePageSize());
@@ -196,7 +196,9 @@ bool rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
   MessageWalk walk = rewriteMessageArea(area, oldOrigin, newOrigin, [&](std::size_t messageStart) {
     addChangedMessage(&writes, areaAt + static_cast<std::int64_t>(messageStart));
   });
-  if (!walk.ok) return false;
+  if (!walk.ok) return AreaRewrite::Malformed;
   *changedCount = walk.changedCount;
-  return writeChangedMessages(packet, area, writes, oldOrigin, newOrigin);
+  return writeChangedMessages(packet, area, writes, oldOrigin, newOrigin)
+             ? AreaRewrite::Written
+             : AreaRewrite::WriteFailed;
 }

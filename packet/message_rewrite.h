@@ -93,9 +93,14 @@ void addChangedMessage(ChangeWrites* writes, std::int64_t messageAt);
 // rewriteMessages would change, writing nothing. False on a malformed area.
 bool countMessagesToRewrite(MessageArea* area, const NodeAddress& oldOrigin, int* changedCount);
 
+enum class AreaRewrite {
+  Written,      // every changed message written (none, when none changed)
+  Malformed,    // nothing written
+  WriteFailed,  // the messages may be written in part
+};
+
 // Walks the area (read by readMessageArea), changes the qualifying messages and
-// writes them back in place (ChangeWrites). Returns false, having written
-// nothing, on a malformed area, and false when a write fails. changedCount
-// receives the number of messages changed.
-bool rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
-                     const NodeAddress& newOrigin, MessageArea* area, int* changedCount);
+// writes them back in place (ChangeWrites). changedCount receives the number
+// of messages changed.
+AreaRewrite rewriteMessages(FileHandle packet, const NodeAddress& oldOrigin,
+                            const NodeAddress& newOrigin, MessageArea* area, int* changedCount);

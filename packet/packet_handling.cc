@@ -132,16 +132,25 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
     return closePacket(packet.file, packet.path);
   }
   deferInterruptions();
-  bool written =
+  AreaRewrite rewrite =
       rewriteMessages(packet.file, oldOrigin, work.origin, scan->area, &changedCount);
-  if (written) {
+  if (rewrite == AreaRewrite::Written) {
     setHeaderOrigin(&header, work.origin);
-    written = writeFullyAt(packet.file, 0, header.bytes, kPacketHeaderSize);
+    if (!writeFullyAt(packet.file, 0, header.bytes, kPacketHeaderSize)) {
+      rewrite = AreaRewrite::WriteFailed;
+    }
   }
   allowInterruptions();
-  if (!written) return failPacket(packet.file, packet.path);
-  reportMessage("Changed Messages: %d\n", changedCount);
-  return closePacket(packet.file, packet.path);
+  if (rewrite == AreaRewrite::Malformed) return failPacket(packet.file, packet.path);
+  const bool written = rewrite == AreaRewrite::Written;
+  if (written) reportMessage("Changed Messages: %d\n", changedCount);
+  if (written ? closePacket(packet.file, packet.path) : failPacket(packet.file, packet.path)) {
+    return true;
+  }
+  // The packet may be half rewritten: its node's flag stays, as a kill here
+  // leaves it, and its line tells the next run which origin to finish with.
+  leaveNodeFlag(&scan->flags);
+  return false;
 }
 
 // Takes the flag of the packet's node before the packet is rewritten, and

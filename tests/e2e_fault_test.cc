@@ -182,16 +182,25 @@ class KillLoop : public MachineFaults {
     ASSERT_EQ(run(arguments).status, 0);
     clean_ = files();
   }
-  // Runs the fault build with this kill from the original files, on a file
-  // system lacking the means named (see fault_wrap.cc); when it was killed,
-  // a normal run must leave every file as the clean run did. False when the
-  // run was not killed: there is no such call.
+  // Runs the fault build with this kill (or failing write, which must stop
+  // the run with its node's flag kept) from the original files, on a file
+  // system lacking the means named (see fault_wrap.cc); when it was
+  // stopped, a normal run must leave every file as the clean run did. False
+  // when the run was not stopped: there is no such call.
   bool killedAndRepaired(const std::vector<std::string>& arguments, const std::string& fault,
                          const std::string& fileSystem = "") {
     restore();
     RunOptions options = withFault(fault);
     options.environment.push_back("PELORIN_FS=" + fileSystem);
-    if (run(arguments, options).status != -1) return false;
+    const int status = run(arguments, options).status;
+    if (status == 0) return false;
+    const bool failed = fault.find(":fail") != std::string::npos;
+    EXPECT_EQ(status, failed ? 2 : -1) << fault;
+    if (failed) {
+      EXPECT_TRUE(std::filesystem::exists(path("out/a.bsy")) ||
+                  std::filesystem::exists(path("out/b.bsy")))
+          << fault;
+    }
     RunOutput repair = run(arguments, fileSystem.empty() ? RunOptions{} : fsOnly(fileSystem));
     if (repair.status == 3 && emptyFlagLeft()) {
       // Only where a flag is created in place: killed between its create
@@ -258,6 +267,11 @@ TEST_F(KillLoop, KillAtAnyWriteOrPageBoundaryLeavesEveryMessageWhole) {
     // Per packet: the span, killed before it and at each of the 13 page
     // boundaries inside it; the 5 straddling messages alone; the header.
     EXPECT_EQ(killed, 40) << newOrigin;
+    int failed = 0;
+    while (killedAndRepaired(arguments, "packetWrite:" + std::to_string(failed + 1) + ":fail")) {
+      ++failed;
+    }
+    EXPECT_EQ(failed, 14) << newOrigin;
     // The flag file is created and written once; each of the two nodes'
     // flags is linked and removed, then the flag file is removed.
     EXPECT_EQ(killAtEveryFlagCall(arguments), 7) << newOrigin;

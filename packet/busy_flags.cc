@@ -150,7 +150,13 @@ BusyFlags busyFlagsOf(const std::string& directory, const std::vector<DirectoryE
 }
 
 bool holdsNodeFlag(const BusyFlags& flags, const std::string& packetName) {
-  return flags.held.file != kNoFile && flags.heldBase == nodeBaseOf(packetName);
+  return (flags.held.file != kNoFile || flags.heldInPreview) &&
+         flags.heldBase == nodeBaseOf(packetName);
+}
+
+void holdInPreview(BusyFlags* flags, const std::string& name) {
+  flags->heldBase = nodeBaseOf(name);
+  flags->heldInPreview = true;
 }
 
 NodeFlag takeNodeFlag(BusyFlags* flags, const std::string& packetName) {
@@ -207,11 +213,13 @@ bool nodeFlaggedByOthers(const BusyFlags& flags, const std::string& packetName) 
 
 bool releaseNodeFlag(BusyFlags* flags) {
   flags->heldBase.clear();
+  flags->heldInPreview = false;
   return releaseFlag(&flags->held);
 }
 
 void leaveNodeFlag(BusyFlags* flags) {
   flags->heldBase.clear();
+  flags->heldInPreview = false;
   abandonFlag(&flags->held);
 }
 
@@ -234,13 +242,15 @@ LeftFlag takeLeftFlag(BusyFlags* flags, const std::string& name, NodeAddress* or
   }
   flags->heldBase = nodeBaseOf(name);
   flags->heldAdopted = true;
-  if (!line.hasOrigin) return releaseNodeFlag(flags) ? LeftFlag::Removed : LeftFlag::NotRemoved;
-  const std::string ownLine = fittedFlagLine(ownFlagLine(processId(), line.origin), found.size());
-  if (!rewriteFlag(flags->held, ownLine)) {
+  // Our line, in the form the dead run wrote, goes in first; it renews the
+  // flag's time too, so that no mailer takes it for a stale one and puts a
+  // flag of its own in its place before the old form is removed.
+  if (!rewriteFlag(flags->held, fittedFlagLine(ownFlagLine(processId(), line), found.size()))) {
     // Left as the dead run left it, for the next run.
     leaveNodeFlag(flags);
     return LeftFlag::NotLeft;
   }
+  if (!line.hasOrigin) return releaseNodeFlag(flags) ? LeftFlag::Removed : LeftFlag::NotRemoved;
   *origin = line.origin;
   return LeftFlag::Finishing;
 }
@@ -253,7 +263,15 @@ bool looksLeftFlag(const BusyFlags& flags, const std::string& name, NodeAddress*
 }
 
 std::string ownFlagLine(unsigned long processId, const NodeAddress& origin) {
-  return std::to_string(processId) + kProgramMark + " " + nodeAddressText(origin) + "\n";
+  OwnFlagLine line;
+  line.hasOrigin = true;
+  line.origin = origin;
+  return ownFlagLine(processId, line);
+}
+
+std::string ownFlagLine(unsigned long processId, const OwnFlagLine& line) {
+  const std::string origin = line.hasOrigin ? " " + nodeAddressText(line.origin) : "";
+  return std::to_string(processId) + kProgramMark + origin + "\n";
 }
 
 bool readOwnFlagLine(const std::string& content, OwnFlagLine* line) {

@@ -45,6 +45,9 @@ struct BusyFlags {
   HeldFlag held;          // held.path stays after the release, for messages
   std::string heldBase;
   bool heldAdopted = false;  // the held flag was a dead run's
+  // A preview holds no flag, but judges the packets of a node whose
+  // interrupted work it shows as the run that holds its flag does.
+  bool heldInPreview = false;
 };
 
 // The flags of the directory as its listing shows them, for a run that
@@ -56,8 +59,13 @@ BusyFlags busyFlagsOf(const std::string& directory, const std::vector<DirectoryE
 // extension, ASCII letters in lower case.
 std::string nodeBaseOf(const std::string& name);
 
-// True when the run holds the flag of the packet's node.
+// True when the run holds the flag of the packet's node, or a preview acts
+// as if it did (holdInPreview).
 bool holdsNodeFlag(const BusyFlags& flags, const std::string& packetName);
+
+// In a preview: acts as the run holding the flag `name` until the flag is
+// let go (releaseNodeFlag, leaveNodeFlag).
+void holdInPreview(BusyFlags* flags, const std::string& name);
 
 enum class NodeFlag {
   Held,        // the run holds the node's flag
@@ -111,8 +119,9 @@ enum class LeftFlag {
 };
 
 // Takes over the flag `name` of the listing when it is a dead run's: its
-// line becomes ours, with the origin it names, so that a run stopped in the
-// middle of the node's work leaves the same flag behind.
+// line becomes ours, with the origin it names (or none, in the form of an
+// earlier version, whose flag is then removed as our own), so that a run
+// stopped in the middle of the node's work leaves the same flag behind.
 LeftFlag takeLeftFlag(BusyFlags* flags, const std::string& name, NodeAddress* origin);
 
 // True when `name` holds the line of a flag of ours that names an origin,
@@ -125,12 +134,14 @@ bool otherNodeFlagExists(const BusyFlags& flags, const std::string& name);
 
 // ---- The line of our flags
 
-std::string ownFlagLine(unsigned long processId, const NodeAddress& origin);
-
 struct OwnFlagLine {
   bool hasOrigin = false;  // a line of an earlier version has none
   NodeAddress origin{};
 };
+
+std::string ownFlagLine(unsigned long processId, const NodeAddress& origin);
+// The line readOwnFlagLine reads as `line`.
+std::string ownFlagLine(unsigned long processId, const OwnFlagLine& line);
 
 // True when the content is exactly one line of ours: the process id, the
 // program's name, and the origin or nothing, then blanks or nothing.

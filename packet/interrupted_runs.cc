@@ -31,7 +31,9 @@ enum class Taken { Finishing, Passed, Failed };
 // The flag, taken over by a real run, or judged from its line by a preview.
 Taken takeOver(const std::string& flagName, Scan* scan, NodeAddress* origin) {
   if (scan->preview) {
-    return looksLeftFlag(scan->flags, flagName, origin) ? Taken::Finishing : Taken::Passed;
+    if (!looksLeftFlag(scan->flags, flagName, origin)) return Taken::Passed;
+    holdInPreview(&scan->flags, flagName);
+    return Taken::Finishing;
   }
   switch (takeLeftFlag(&scan->flags, flagName, origin)) {
     case LeftFlag::Finishing: return Taken::Finishing;
@@ -53,24 +55,26 @@ bool finishNode(const std::string& flagName, const std::vector<std::string>& pac
     case Taken::Failed: return false;
   }
   const std::string flagPath = joinPath(scan->flags.directory, flagName);
-  reportMessage("%s left by an interrupted run: finishing it\n", flagPath.c_str());
-  const std::vector<std::string> names = packetsOfNode(packetNames, nodeBaseOf(flagName));
+  reportMessage("%s left by an interrupted run: finishing it, From: " NODE_ADDRESS_FORMAT "\n",
+                flagPath.c_str(), NODE_ADDRESS_ARGS(origin));
+  const std::string base = nodeBaseOf(flagName);
+  const std::vector<std::string> names = packetsOfNode(packetNames, base);
   if (otherNodeFlagExists(scan->flags, flagName)) {
-    if (!scan->preview) leaveNodeFlag(&scan->flags);
+    leaveNodeFlag(&scan->flags);
+    scan->busyWhileFinishing.insert(base);
     for (const std::string& name : names) {
       reportBusyPacket(joinPath(scan->directoryPath, name), scan);
     }
     return true;
   }
   if (!finishPackets(names, origin, scan)) {
-    if (!scan->preview) leaveNodeFlag(&scan->flags);
+    leaveNodeFlag(&scan->flags);
     return false;
   }
-  if (scan->preview) {
-    scan->finishedInPreview[nodeBaseOf(flagName)] = origin;
-    return true;
-  }
-  return releaseNodeFlagOf(scan);
+  if (!scan->preview) return releaseNodeFlagOf(scan);
+  scan->finishedInPreview[base] = origin;
+  leaveNodeFlag(&scan->flags);
+  return true;
 }
 
 }  // namespace

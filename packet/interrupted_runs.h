@@ -17,14 +17,16 @@
 
 // For each dead run's flag of ours in the listing whose node is not busy
 // for another reason: takes the flag over and reports
-// "<flag> left by an interrupted run: finishing it", rewrites every packet
-// of the node among `packetNames` (any spelling of its base) that does not
-// have the flag's origin yet, with the usual lines, and removes the flag.
-// A node that another flag has come up for meanwhile keeps our flag, and its
-// packets are reported busy. A dead flag of an earlier version, which names
-// no origin, is removed without a line. A preview reports the same and
-// changes nothing, and remembers each node's origin so that the rest of the
-// preview judges the packets as finished.
+// "<flag> left by an interrupted run: finishing it, From: <origin>",
+// rewrites every packet of the node among `packetNames` (any spelling of
+// its base) that does not have the flag's origin yet, with the usual lines,
+// and removes the flag. A node that another flag has come up for meanwhile
+// keeps our flag, and its packets are reported busy, once: the scan passes
+// them over afterwards (Scan::busyWhileFinishing). A dead flag of an
+// earlier version, which names no origin, is taken over and removed without
+// a line. A preview reports the same, judging the node's packets as the run
+// holding its flag does, changes nothing, and remembers each node's origin
+// so that the rest of the preview judges the packets as finished.
 //
 // False after reporting a failure, which leaves the node's flag in place:
 // the node may still hold a packet that is not whole.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "address/destination_list.h"
@@ -28,6 +29,9 @@ struct Scan {
   BusyFlags flags;
   bool preview = false;
   bool busyNodeLeft = false;
+  // Bases of the nodes whose packets were reported busy while an
+  // interrupted run's work was being finished.
+  std::set<std::string> busyWhileFinishing;
   // In a preview: the nodes whose interrupted work a real run would finish
   // first, by base, and the origin it would give their packets.
   std::map<std::string, NodeAddress> finishedInPreview;

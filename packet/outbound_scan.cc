@@ -7,7 +7,6 @@
 #include "base/messages.h"
 #include "base/platform.h"
 #include "packet/interrupted_runs.h"
-#include "packet/packet_handling.h"
 
 namespace {
 
@@ -16,20 +15,10 @@ bool isPacketEntry(const DirectoryEntry& entry) {
   return entry.kind == EntryKind::RegularFile && isPacketName(entry.name);
 }
 
-// The packets' names, sorted, and the flags of the outbound. The listing
-// itself is let go before the packets are handled. False when the directory
-// cannot be listed completely; a path that is no directory has neither.
-bool listOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
-                  std::vector<std::string>* names, BusyFlags* flags) {
-  std::vector<DirectoryEntry> entries;
-  if (listDirectory(outboundDir, &entries) == ListingOutcome::Failed) return false;
-  *flags = busyFlagsOf(outboundDir, entries, newOrigin);
-  *names = sortedNames(std::move(entries), isPacketEntry);
-  return true;
-}
-
 bool processPackets(const std::vector<std::string>& names, const Work& work, Scan* scan) {
   for (const std::string& name : names) {
+    // Reported busy already, while a dead run's work on the node was finished.
+    if (scan->busyWhileFinishing.count(nodeBaseOf(name)) != 0) continue;
     // A node's flag goes before the packets of the next node are looked at.
     if (!holdsNodeFlag(scan->flags, name) && !releaseNodeFlagOf(scan)) return false;
     if (!processPacket(name, work, scan)) return false;
@@ -45,6 +34,18 @@ bool releaseFlagsOf(Scan* scan) {
   return false;
 }
 
+// The directory is open, to open packets in, for the length of one step.
+void openScanDirectory(Scan* scan) { scan->directory = openDirectory(scan->directoryPath); }
+
+// Ends a step: also after a failure, no flag of ours that the run made
+// outlives it.
+ScanOutcome endStep(Scan* scan, bool completed) {
+  if (scan->directory != kNoFile) closeFile(scan->directory);
+  scan->directory = kNoFile;
+  if (!releaseFlagsOf(scan) || !completed) return ScanOutcome::Failed;
+  return scan->busyNodeLeft ? ScanOutcome::BusyNodeLeft : ScanOutcome::Completed;
+}
+
 }  // namespace
 
 bool isPacketName(const std::string& name) {
@@ -55,26 +56,45 @@ bool isPacketName(const std::string& name) {
   return flavour == 'C' || flavour == 'D' || flavour == 'H' || flavour == 'O';
 }
 
+bool listOutboundDirectory(const std::string& directory, const NodeAddress& newOrigin,
+                           ScanMode mode, MessageArea* area, OutboundDirectory* listed) {
+  // The listing itself is let go before any packet is handled.
+  std::vector<DirectoryEntry> entries;
+  if (listDirectory(directory, &entries) == ListingOutcome::Failed) {
+    reportMessage("Error: cannot read %s\n", directory.c_str());
+    return false;
+  }
+  Scan& scan = listed->scan;
+  scan.flags = busyFlagsOf(directory, entries, newOrigin);
+  scan.directoryPath = directory;
+  scan.area = area;
+  scan.preview = mode == ScanMode::Preview;
+  listed->packetNames = sortedNames(std::move(entries), isPacketEntry);
+  return true;
+}
+
+ScanOutcome finishInterruptedWork(OutboundDirectory* listed) {
+  Scan* scan = &listed->scan;
+  openScanDirectory(scan);
+  if (!scan->preview) removeDeadTemporaries(scan->flags);
+  return endStep(scan, finishInterruptedRuns(listed->packetNames, scan));
+}
+
+ScanOutcome handlePackets(OutboundDirectory* listed, const DestinationList& destinations) {
+  Scan* scan = &listed->scan;
+  openScanDirectory(scan);
+  Work work;
+  work.origin = scan->flags.origin;
+  work.destinations = &destinations;
+  return endStep(scan, processPackets(listed->packetNames, work, scan));
+}
+
 ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
                          const DestinationList& destinations, ScanMode mode, MessageArea* area) {
-  Scan scan;
-  scan.area = area;
-  std::vector<std::string> names;
-  if (!listOutbound(outboundDir, newOrigin, &names, &scan.flags)) {
-    reportMessage("Error: cannot read %s\n", outboundDir.c_str());
+  OutboundDirectory listed;
+  if (!listOutboundDirectory(outboundDir, newOrigin, mode, area, &listed) ||
+      finishInterruptedWork(&listed) == ScanOutcome::Failed) {
     return ScanOutcome::Failed;
   }
-  scan.directoryPath = outboundDir;
-  scan.preview = mode == ScanMode::Preview;
-  scan.directory = openDirectory(outboundDir);
-  if (!scan.preview) removeDeadTemporaries(scan.flags);
-  Work work;
-  work.origin = newOrigin;
-  work.destinations = &destinations;
-  bool completed =
-      finishInterruptedRuns(names, &scan) && processPackets(names, work, &scan);
-  if (scan.directory != kNoFile) closeFile(scan.directory);
-  // Also after a failure: no flag of ours that the run made outlives it.
-  if (!releaseFlagsOf(&scan) || !completed) return ScanOutcome::Failed;
-  return scan.busyNodeLeft ? ScanOutcome::BusyNodeLeft : ScanOutcome::Completed;
+  return handlePackets(&listed, destinations);
 }

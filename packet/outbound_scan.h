@@ -4,10 +4,12 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "address/destination_list.h"
 #include "address/node_address.h"
 #include "packet/message_rewrite.h"
+#include "packet/packet_handling.h"
 
 // True for the names of outbound packets: "*.?ut" whose flavour letter (the
 // first of the extension) is C, D, H or O, in any ASCII letter case.
@@ -23,6 +25,28 @@ enum class ScanOutcome {
   BusyNodeLeft,  // every packet handled but those of busy nodes, left as they were
   Failed,        // stopped at the first failure, which was reported
 };
+
+// The directory of packets as one listing showed it, for the two steps of
+// its scan: the work interrupted runs left in it, then its own packets. A
+// walk over several directories may take the first step in all of them
+// before the second in any.
+struct OutboundDirectory {
+  Scan scan;
+  std::vector<std::string> packetNames;  // in the order packets are taken in
+};
+
+// Lists the directory; false after reporting "Error: cannot read" with its
+// path. A path that is no directory has no packets and no flags.
+bool listOutboundDirectory(const std::string& directory, const NodeAddress& newOrigin,
+                           ScanMode mode, MessageArea* area, OutboundDirectory* listed);
+
+// The first step: finishes the work of interrupted runs (interrupted_runs.h)
+// and removes their temporary files. Failed after reporting a failure.
+ScanOutcome finishInterruptedWork(OutboundDirectory* listed);
+
+// The second step: the directory's own packets, for the destinations.
+// The outcome counts busy nodes of both steps.
+ScanOutcome handlePackets(OutboundDirectory* listed, const DestinationList& destinations);
 
 // Handles every packet of the directory, in the order of their names (ASCII
 // letters folded to upper case, ties by raw bytes), each completely before

@@ -39,24 +39,6 @@ bool hasZoneOutbounds(const std::string& outboundName) {
   return !outboundName.empty() && outboundName != "." && outboundName != "..";
 }
 
-struct Walk {
-  MessageArea* area = nullptr;  // lent to every directory's scan
-  NodeAddress newOrigin;
-  const DestinationList* destinations = nullptr;
-  ScanMode mode = ScanMode::Rewrite;
-  bool busyNodeLeft = false;
-};
-
-// One directory of the tree; false when it failed.
-bool scanDirectory(const std::string& directory, Walk* walk) {
-  switch (scanOutbound(directory, walk->newOrigin, *walk->destinations, walk->mode, walk->area)) {
-    case ScanOutcome::Completed: return true;
-    case ScanOutcome::BusyNodeLeft: walk->busyNodeLeft = true; return true;
-    case ScanOutcome::Failed: return false;
-  }
-  return false;
-}
-
 // The names of the directory's subdirectories that `wanted` accepts, in the
 // order packets are taken in; false after reporting that it cannot be
 // listed. Something that is no directory (any more) has none.
@@ -68,14 +50,28 @@ bool listSubdirectories(const std::string& directory, const EntryFilter& wanted,
 }
 
 // A directory of packets and then those of its points.
-bool scanWithPoints(const std::string& directory, Walk* walk) {
+bool addWithPoints(const std::string& directory, std::vector<std::string>* directories) {
+  directories->push_back(directory);
   std::vector<std::string> points;
-  if (!scanDirectory(directory, walk) ||
-      !listSubdirectories(directory, isPointDirectoryEntry, &points)) {
+  if (!listSubdirectories(directory, isPointDirectoryEntry, &points)) return false;
+  for (const std::string& point : points) directories->push_back(joinPath(directory, point));
+  return true;
+}
+
+// Every directory of the tree, in the order of the walk.
+bool listTree(const std::string& outboundDir, std::vector<std::string>* directories) {
+  if (!addWithPoints(outboundDir, directories)) return false;
+  const std::string outboundName = outboundNameOf(outboundDir);
+  std::vector<std::string> zones;
+  if (hasZoneOutbounds(outboundName) &&
+      !listSubdirectories(
+          holdingDirectoryOf(outboundDir),
+          [&](const DirectoryEntry& entry) { return isZoneOutboundEntry(entry, outboundName); },
+          &zones)) {
     return false;
   }
-  for (const std::string& point : points) {
-    if (!scanDirectory(joinPath(directory, point), walk)) return false;
+  for (const std::string& zone : zones) {
+    if (!addWithPoints(zoneOutboundPath(outboundDir, zone), directories)) return false;
   }
   return true;
 }
@@ -117,23 +113,24 @@ std::string zoneOutboundPath(const std::string& outboundDir, const std::string& 
 ScanOutcome scanOutboundTree(const std::string& outboundDir, const NodeAddress& newOrigin,
                              const DestinationList& destinations, ScanMode mode,
                              MessageArea* area) {
-  Walk walk;
-  walk.area = area;
-  walk.newOrigin = newOrigin;
-  walk.destinations = &destinations;
-  walk.mode = mode;
-  if (!scanWithPoints(outboundDir, &walk)) return ScanOutcome::Failed;
-  const std::string outboundName = outboundNameOf(outboundDir);
-  std::vector<std::string> zones;
-  if (hasZoneOutbounds(outboundName) &&
-      !listSubdirectories(
-          holdingDirectoryOf(outboundDir),
-          [&](const DirectoryEntry& entry) { return isZoneOutboundEntry(entry, outboundName); },
-          &zones)) {
-    return ScanOutcome::Failed;
+  std::vector<std::string> directories;
+  if (!listTree(outboundDir, &directories)) return ScanOutcome::Failed;
+  // What interrupted runs left anywhere in the tree is finished before any
+  // directory's own packets, so that no failure on the way keeps it.
+  std::vector<OutboundDirectory> listed(directories.size());
+  for (std::size_t i = 0; i < directories.size(); ++i) {
+    if (!listOutboundDirectory(directories[i], newOrigin, mode, area, &listed[i]) ||
+        finishInterruptedWork(&listed[i]) == ScanOutcome::Failed) {
+      return ScanOutcome::Failed;
+    }
   }
-  for (const std::string& zone : zones) {
-    if (!scanWithPoints(zoneOutboundPath(outboundDir, zone), &walk)) return ScanOutcome::Failed;
+  bool busyNodeLeft = false;
+  for (OutboundDirectory& directory : listed) {
+    switch (handlePackets(&directory, destinations)) {
+      case ScanOutcome::Completed: break;
+      case ScanOutcome::BusyNodeLeft: busyNodeLeft = true; break;
+      case ScanOutcome::Failed: return ScanOutcome::Failed;
+    }
   }
-  return walk.busyNodeLeft ? ScanOutcome::BusyNodeLeft : ScanOutcome::Completed;
+  return busyNodeLeft ? ScanOutcome::BusyNodeLeft : ScanOutcome::Completed;
 }

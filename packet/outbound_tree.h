@@ -32,14 +32,15 @@ std::string holdingDirectoryOf(const std::string& outboundDir);
 // without trailing separators, then the dot and extension of the name.
 std::string zoneOutboundPath(const std::string& outboundDir, const std::string& zoneName);
 
-// Scans the outbound, then each of its point directories, then each zone
+// Walks the outbound, then each of its point directories, then each zone
 // outbound followed by its own point directories, directories in the order
-// packets are taken in, each as scanOutbound does. The first failure ends
-// the walk: the directories after it are not touched. A directory of the
-// tree (or the one that holds the outbound) that cannot be listed is
-// reported as "Error: cannot read" and fails the walk. BusyNodeLeft when a
-// busy node was left anywhere in the tree. Every scan reads its message
-// areas into `area`.
+// packets are taken in. Every directory is listed and its interrupted work
+// finished first, directory by directory; then each directory's packets
+// are handled, each directory as scanOutbound does. The first failure ends
+// the walk: nothing after it is touched. A directory of the tree (or the
+// one that holds the outbound) that cannot be listed is reported as "Error:
+// cannot read" and fails the walk. BusyNodeLeft when a busy node was left
+// anywhere in the tree. Every scan reads its message areas into `area`.
 ScanOutcome scanOutboundTree(const std::string& outboundDir, const NodeAddress& newOrigin,
                              const DestinationList& destinations, ScanMode mode,
                              MessageArea* area);

@@ -130,20 +130,8 @@ bool writeWhole(int fd, const std::string& content) {
          static_cast<ssize_t>(content.size());
 }
 
-// Locks a file this process has just created. Another process may hold the
-// lock for an instant, to look at the new file (is it a dead run's?), and
-// it is asked again a few times before the create counts as failed.
-bool lockNew(int fd) {
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    usleep(1000);
-  }
-  return false;
-}
-
 bool lockAndWrite(int fd, const std::string& content) {
-  return lockNew(fd) && writeWhole(fd, content);
+  return lockNewFile(fd) && writeWhole(fd, content);
 }
 
 // Creates the temporary file, locked and still under its name: between the
@@ -158,7 +146,7 @@ int createFlagFile(const std::string& temporary) {
     }
     if (fd < 0) return -1;
     hold(&heldFlagFile, fd, temporary);
-    if (!lockNew(fd)) {
+    if (!lockNewFile(fd)) {
       giveUp(&heldFlagFile, fd);
       return -1;
     }

@@ -9,9 +9,7 @@
 // the same way.
 #include "base/flag_file.h"
 
-#include <algorithm>
 #include <atomic>
-#include <vector>
 
 #include "base/win32_support.h"
 
@@ -38,12 +36,6 @@ std::string firstBytes(HANDLE handle) {
   OVERLAPPED start = at(0);
   if (!ReadFile(handle, bytes, sizeof bytes, &got, &start)) return std::string();
   return std::string(bytes, got);
-}
-
-bool deleteByHandle(HANDLE handle) {
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
-  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
 bool isMissing(DWORD error) {
@@ -115,22 +107,6 @@ HANDLE createTemporary(const std::string& temporary) {
   return handle;
 }
 
-// Renames the open file to `path`, failing when the name exists. The new
-// name must be absolute: a bare one would be taken relative to the current
-// directory.
-bool renameExclusively(HANDLE handle, const std::string& path) {
-  std::wstring name = extendedWhenLong(fullPath(widePath(path)));
-  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
-  FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = FALSE;
-  rename->RootDirectory = nullptr;
-  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-  std::copy(name.begin(), name.end(), rename->FileName);
-  rename->FileName[name.size()] = L'\0';
-  return SetFileInformationByHandle(handle, FileRenameInfo, rename,
-                                    static_cast<DWORD>(buffer.size()));
-}
-
 bool writeAt(HANDLE handle, const std::string& content) {
   DWORD put = 0;
   OVERLAPPED start = at(0);
@@ -146,7 +122,7 @@ FlagOutcome createFlag(const std::string& path, const std::string& temporary,
   if (handle == INVALID_HANDLE_VALUE) return FlagOutcome::Failed;
   FlagOutcome outcome = FlagOutcome::Failed;
   if (writeAt(handle, content)) {
-    if (renameExclusively(handle, path)) {
+    if (renameByHandle(handle, path, false)) {
       outcome = FlagOutcome::Taken;
     } else if (nameExists(path)) {
       outcome = FlagOutcome::Exists;

@@ -113,13 +113,57 @@ std::int64_t writeFileBytesAt(FileHandle file, std::int64_t offset, const void* 
                               std::size_t size);
 std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t size);
 
+// Which file a name or handle stands for, the same for every name of it.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  bool operator<(const FileIdentity& other) const {
+    return device != other.device ? device < other.device : file < other.file;
+  }
+};
+
 struct FileStatus {
   std::int64_t length = 0;  // in bytes
-  bool regular = false;     // a plain file, not a FIFO, device or directory
+  bool regular = false;     // a plain file, not a FIFO, device, directory or link
+  std::uint64_t names = 1;  // how many names (hard links) the file has
+  FileIdentity identity;
 };
 
 // What an open file is now; false when that cannot be learned.
 bool fileStatus(FileHandle file, FileStatus* status);
+
+// What the name itself stands for, a link not followed, learned without
+// opening it for reading or writing; false when nothing has the name or it
+// cannot be learned.
+bool nameStatus(const std::string& path, FileStatus* status);
+
+// Opens an existing regular file for reading only, untranslated, with full
+// sharing, never following a symbolic link in its last component and never
+// waiting.
+OpenOutcome openFileForReading(const std::string& path, FileHandle* file);
+
+// Creates the file `path` for writing, exclusively, and holds it as this
+// process holds its busy flags (flag_file.h), so that another process can
+// tell it from what a dead process left (removeUnheldFile). kNoFile when
+// the name exists or the file cannot be created.
+FileHandle createHeldFile(const std::string& path);
+
+// Has the system store what was written to the file on its device.
+bool flushToStorage(FileHandle file);
+
+// Gives the new file the owner, group and permissions of `model` as far as
+// the system allows this process; on Windows a new file takes its access
+// from its directory, and nothing is done.
+void copyOwnerAndMode(FileHandle model, FileHandle file);
+
+// Renames the held file `from` (open as `file`) to `to`, replacing what has
+// that name in one step, so that a reader opens the old file or the new
+// one, never a mix; then closes it. On failure the file stays open.
+bool replaceWithFile(FileHandle file, const std::string& from, const std::string& to);
+
+// Removes the held file `path` (open as `file`) and closes it; false when
+// it could not be removed.
+bool removeHeldFile(FileHandle file, const std::string& path);
 
 bool closeFile(FileHandle file);
 

@@ -97,6 +97,15 @@ void clearNonBlocking(int fd) {
 
 }  // namespace
 
+bool lockNewFile(int fd) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    usleep(1000);
+  }
+  return false;
+}
+
 bool namesFile(const char* path, int fd) {
   struct stat opened, named;
   return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && sameFile(opened, named);
@@ -228,12 +237,83 @@ std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t siz
   return retriedWhileInterrupted([&] { return write(descriptor(file), buffer, size); });
 }
 
+namespace {
+
+FileStatus statusOf(const struct stat& now) {
+  FileStatus status;
+  status.length = static_cast<std::int64_t>(now.st_size);
+  status.regular = S_ISREG(now.st_mode);
+  status.names = static_cast<std::uint64_t>(now.st_nlink);
+  status.identity = {static_cast<std::uint64_t>(now.st_dev), static_cast<std::uint64_t>(now.st_ino)};
+  return status;
+}
+
+}  // namespace
+
 bool fileStatus(FileHandle file, FileStatus* status) {
   struct stat now;
   if (fstat(descriptor(file), &now) != 0) return false;
-  status->length = static_cast<std::int64_t>(now.st_size);
-  status->regular = S_ISREG(now.st_mode);
+  *status = statusOf(now);
   return true;
+}
+
+bool nameStatus(const std::string& path, FileStatus* status) {
+  struct stat now;
+  if (lstat(path.c_str(), &now) != 0) return false;
+  *status = statusOf(now);
+  return true;
+}
+
+OpenOutcome openFileForReading(const std::string& path, FileHandle* file) {
+  *file = kNoFile;
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP || errno == ENXIO || errno == EISDIR) return OpenOutcome::NotRegularFile;
+    return errno == ENOENT || errno == ENOTDIR ? OpenOutcome::Vanished : OpenOutcome::Failed;
+  }
+  if (!isRegularFile(fd)) {
+    close(fd);
+    return OpenOutcome::NotRegularFile;
+  }
+  clearNonBlocking(fd);
+  *file = fd;
+  return OpenOutcome::Opened;
+}
+
+FileHandle createHeldFile(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+  if (fd < 0) return kNoFile;
+  if (!lockNewFile(fd)) {
+    unlink(path.c_str());
+    close(fd);
+    return kNoFile;
+  }
+  return fd;
+}
+
+bool flushToStorage(FileHandle file) { return fsync(descriptor(file)) == 0; }
+
+void copyOwnerAndMode(FileHandle model, FileHandle file) {
+  struct stat wanted;
+  if (fstat(descriptor(model), &wanted) != 0) return;
+  // Allowed to root, or to an owner who is in the group: the rest is
+  // still the mode, which decides who may read and remove what it covers.
+  if (fchown(descriptor(file), wanted.st_uid, wanted.st_gid) != 0) {
+    (void)fchown(descriptor(file), static_cast<uid_t>(-1), wanted.st_gid);
+  }
+  fchmod(descriptor(file), wanted.st_mode & 0777);
+}
+
+bool replaceWithFile(FileHandle file, const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  close(descriptor(file));
+  return true;
+}
+
+bool removeHeldFile(FileHandle file, const std::string& path) {
+  bool removed = unlink(path.c_str()) == 0 || errno == ENOENT;
+  close(descriptor(file));
+  return removed;
 }
 
 bool closeFile(FileHandle file) { return close(descriptor(file)) == 0; }

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "base/flag_file.h"
 #include "base/win32_support.h"
@@ -136,6 +137,27 @@ bool isPlainDiskFile(HANDLE handle) {
   return GetFileType(handle) == FILE_TYPE_DISK &&
          GetFileInformationByHandle(handle, &information) &&
          kindOf(information.dwFileAttributes) == EntryKind::RegularFile;
+}
+
+bool deleteByHandle(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// The new name must be absolute: a bare one would be taken relative to the
+// current directory.
+bool renameByHandle(HANDLE handle, const std::string& path, bool replace) {
+  std::wstring name = extendedWhenLong(fullPath(widePath(path)));
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+  FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = replace ? TRUE : FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::copy(name.begin(), name.end(), rename->FileName);
+  rename->FileName[name.size()] = L'\0';
+  return SetFileInformationByHandle(handle, FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()));
 }
 
 void prepareProcess() {
@@ -279,13 +301,80 @@ std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t siz
   return put;
 }
 
-// A file open without delete sharing can be neither removed nor renamed.
-bool fileStatus(FileHandle file, FileStatus* status) {
-  LARGE_INTEGER length;
-  if (!GetFileSizeEx(handleOf(file), &length)) return false;
-  status->length = length.QuadPart;
-  status->regular = true;  // nothing else opens as a packet
+namespace {
+
+bool statusOf(HANDLE handle, FileStatus* status) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(handle, &information)) return false;
+  status->length = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
+  status->regular = GetFileType(handle) == FILE_TYPE_DISK &&
+                    kindOf(information.dwFileAttributes) == EntryKind::RegularFile;
+  status->names = information.nNumberOfLinks;
+  status->identity = {information.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) |
+                          information.nFileIndexLow};
   return true;
+}
+
+}  // namespace
+
+// A file open without delete sharing can be neither removed nor renamed.
+bool fileStatus(FileHandle file, FileStatus* status) { return statusOf(handleOf(file), status); }
+
+bool nameStatus(const std::string& path, FileStatus* status) {
+  // No access asked for, so that no sharing mode can refuse the open.
+  HANDLE named = CreateFileW(systemPath(path).c_str(), 0,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  bool known = statusOf(named, status);
+  CloseHandle(named);
+  return known;
+}
+
+OpenOutcome openFileForReading(const std::string& path, FileHandle* file) {
+  *file = kNoFile;
+  HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return OpenOutcome::Vanished;
+    }
+    return isDirectory(path) ? OpenOutcome::NotRegularFile : OpenOutcome::Failed;
+  }
+  if (!isPlainDiskFile(handle)) {
+    CloseHandle(handle);
+    return OpenOutcome::NotRegularFile;
+  }
+  *file = fileOf(handle);
+  return OpenOutcome::Opened;
+}
+
+FileHandle createHeldFile(const std::string& path) {
+  // Shared for reading only, as a held flag is.
+  HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                              FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : fileOf(handle);
+}
+
+bool flushToStorage(FileHandle file) { return FlushFileBuffers(handleOf(file)) != 0; }
+
+void copyOwnerAndMode(FileHandle, FileHandle) {}
+
+bool replaceWithFile(FileHandle file, const std::string&, const std::string& to) {
+  if (!renameByHandle(handleOf(file), to, true)) return false;
+  CloseHandle(handleOf(file));
+  return true;
+}
+
+bool removeHeldFile(FileHandle file, const std::string&) {
+  bool removed = deleteByHandle(handleOf(file));
+  return CloseHandle(handleOf(file)) && removed;
 }
 
 bool closeFile(FileHandle file) { return CloseHandle(handleOf(file)) != 0; }

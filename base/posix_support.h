@@ -28,3 +28,8 @@ inline bool sameFile(const struct stat& a, const struct stat& b) {
 
 // True when the name, links not followed, is the open file itself.
 bool namesFile(const char* path, int fd);
+
+// Locks a file this process has just created. Another process may hold the
+// lock for an instant, to look at the new file (is it a dead run's?), and
+// it is asked again a few times before the create counts as failed.
+bool lockNewFile(int fd);

@@ -34,3 +34,10 @@ EntryKind kindOf(DWORD attributes);
 
 // True for a plain file on a disk: no device, pipe, directory or reparse point.
 bool isPlainDiskFile(HANDLE handle);
+
+// Marks the open file for deletion, which happens when its last handle closes.
+bool deleteByHandle(HANDLE handle);
+
+// Renames the open file (opened with DELETE access) to `path`, replacing a
+// file of that name only when `replace` is true.
+bool renameByHandle(HANDLE handle, const std::string& path, bool replace);

@@ -1,5 +1,7 @@
 #include "packet/packet_format.h"
 
+#include "base/little_endian.h"
+
 namespace {
 
 std::int16_t readField(const PacketHeader& header, std::size_t offset) {
@@ -12,14 +14,9 @@ void writeField(PacketHeader* header, std::size_t offset, std::int16_t value) {
 
 }  // namespace
 
-std::uint16_t readWord(const unsigned char* at) {
-  return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
-}
+std::uint16_t readWord(const unsigned char* at) { return readLittle16(at); }
 
-void writeWord(unsigned char* at, std::uint16_t value) {
-  at[0] = static_cast<unsigned char>(value & 0xFF);
-  at[1] = static_cast<unsigned char>(value >> 8);
-}
+void writeWord(unsigned char* at, std::uint16_t value) { writeLittle16(at, value); }
 
 NodeAddress headerDestination(const PacketHeader& header) {
   using namespace header_offset;

@@ -27,11 +27,12 @@ void printUsage() {
 
 void printHelp() {
   consoleMessage(
-      "Pelorin [-n] [-r] [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n"
+      "Pelorin [-n] [-r] [-b] [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n"
       "\n"
       "<to-adr-list> is as in route.cfg\n"
       "-n  preview: show what a run would do, write nothing\n"
       "-r  the outbound tree: point directories and zone outbounds too\n"
+      "-b  flow files too: the packets and ZIP bundles they list\n"
       "-l  status log (StatusLog in Pelorin.Cfg)\n"
       "-o  outbound directory (OutSq in Pelorin.Cfg)\n");
 }
@@ -67,11 +68,12 @@ int workInOutbound(const RunSettings& settings, int positionalCount,
   reportMessage("Working in \"%s\", From: " NODE_ADDRESS_FORMAT "\n", outboundDir.c_str(),
                 NODE_ADDRESS_ARGS(newOrigin));
   if (settings.preview) reportSelections(destinations, positionalCount - 1, positional + 1);
-  const ScanMode mode = settings.preview ? ScanMode::Preview : ScanMode::Rewrite;
-  MessageArea area;  // the run's one buffer for message areas
+  ScanRun run;
+  run.preview = settings.preview;
+  run.flowFiles = settings.flowFiles;
   ScanOutcome outcome = settings.tree
-                            ? scanOutboundTree(outboundDir, newOrigin, destinations, mode, &area)
-                            : scanOutbound(outboundDir, newOrigin, destinations, mode, &area);
+                            ? scanOutboundTree(outboundDir, newOrigin, destinations, &run)
+                            : scanOutbound(outboundDir, newOrigin, destinations, &run);
   if (outcome == ScanOutcome::Failed) return kExitPacketError;
   consoleMessage(settings.preview ? "\nPreview done: nothing was written.\n" : "\nDone.\n");
   return outcome == ScanOutcome::BusyNodeLeft ? kExitBusyNodeLeft : kExitNormal;
@@ -107,6 +109,7 @@ int readSwitches(int argc, const char* const* argv, RunSettings* settings) {
     if (letter == 'O') settings->outboundDir = std::string(argument + 2);
     if (letter == 'N') settings->preview = true;
     if (letter == 'R') settings->tree = true;
+    if (letter == 'B') settings->flowFiles = true;
   }
   return i;
 }

@@ -13,5 +13,6 @@ struct RunSettings {
   std::optional<std::string> statusLogPath;  // none: the run writes no status log
   bool preview = false;  // -n: report what a run would do, writing nothing
   bool tree = false;     // -r: the point directories and zone outbounds too
+  bool flowFiles = false;  // -b: the packets and bundles flow files list too
   Showing showing = Showing::Nothing;  // --help or --version, the first given
 };

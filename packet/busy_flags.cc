@@ -7,6 +7,7 @@ namespace {
 const char kProgramMark[] = " pelorin";
 const char kTemporaryPrefix[] = ".pelorin-";
 const char kTemporarySuffix[] = ".tmp";
+const char kBundleTemporarySuffix[] = "-bundle.tmp";
 // Longer than any line of ours, padding included.
 constexpr std::size_t kLongestOwnLine = 64;
 
@@ -302,5 +303,12 @@ bool isOwnTemporaryName(const std::string& name) {
   const std::size_t prefix = sizeof kTemporaryPrefix - 1;
   const bool prefixed = name.compare(0, prefix, kTemporaryPrefix) == 0;
   const std::size_t digits = prefixed ? digitsAt(name, prefix) : 0;
-  return digits > 0 && name.compare(prefix + digits, std::string::npos, kTemporarySuffix) == 0;
+  if (digits == 0) return false;
+  const std::size_t suffix = prefix + digits;
+  return name.compare(suffix, std::string::npos, kTemporarySuffix) == 0 ||
+         name.compare(suffix, std::string::npos, kBundleTemporarySuffix) == 0;
+}
+
+std::string bundleTemporaryName(unsigned long processId) {
+  return kTemporaryPrefix + std::to_string(processId) + kBundleTemporarySuffix;
 }

@@ -151,5 +151,10 @@ bool readOwnFlagLine(const std::string& content, OwnFlagLine* line);
 // bytes, so that it replaces a longer line whole in one write.
 std::string fittedFlagLine(const std::string& line, std::size_t length);
 
-// True for the names of the temporary files our flags are written under.
+// True for the names of our temporary files: the file our flags are
+// written in before they are named, and a new bundle before it replaces
+// the old one.
 bool isOwnTemporaryName(const std::string& name);
+
+// The name a new bundle is written under, beside the old one.
+std::string bundleTemporaryName(unsigned long processId);

@@ -30,4 +30,8 @@
 //
 // False after reporting a failure, which leaves the node's flag in place:
 // the node may still hold a packet that is not whole.
-bool finishInterruptedRuns(const std::vector<std::string>& packetNames, Scan* scan);
+//
+// A node's packets are those of `packetNames` and the packets its flow
+// files among `flowNames` list (flow_files.h), in this order.
+bool finishInterruptedRuns(const std::vector<std::string>& packetNames,
+                           const std::vector<std::string>& flowNames, Scan* scan);

@@ -43,8 +43,10 @@ void setMessageOrigin(unsigned char* message, const NodeAddress& newOrigin) {
   writeWord(message + message_offset::kOrigNet, static_cast<std::uint16_t>(newOrigin.net));
 }
 
-// Makes room for an area of `length` bytes with its four zero bytes. The
-// buffer only grows, so a scan holds at most its largest area.
+
+}  // namespace
+
+// The buffer only grows, so a scan holds at most its largest area.
 void resizeMessageArea(MessageArea* area, std::uint64_t length) {
   // More than the address space can hold: no allocation can be tried.
   if (length > std::numeric_limits<std::size_t>::max() - kZeroPad) throw std::bad_alloc();
@@ -62,8 +64,6 @@ void resizeMessageArea(MessageArea* area, std::uint64_t length) {
   area->length = static_cast<std::size_t>(length);
   std::memset(area->bytes.get() + area->length, 0, kZeroPad);
 }
-
-}  // namespace
 
 MessageArea allocateMessageArea(std::uint64_t length) {
   MessageArea area;

@@ -43,6 +43,10 @@ struct MessageArea {
 // Throws std::bad_alloc when the memory cannot be had.
 MessageArea allocateMessageArea(std::uint64_t length);
 
+// Makes the area `length` bytes long (contents unset), with its four zero
+// bytes after them; it only ever grows its memory.
+void resizeMessageArea(MessageArea* area, std::uint64_t length);
+
 // Reads the message area of a packet of `fileLength` bytes, everything after
 // its header, in one read. False when there is nothing after the header or
 // it cannot be read whole.

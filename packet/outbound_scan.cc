@@ -6,6 +6,8 @@
 #include "base/directory_listing.h"
 #include "base/messages.h"
 #include "base/platform.h"
+#include "packet/bundles.h"
+#include "packet/flow_files.h"
 #include "packet/interrupted_runs.h"
 
 namespace {
@@ -15,13 +17,48 @@ bool isPacketEntry(const DirectoryEntry& entry) {
   return entry.kind == EntryKind::RegularFile && isPacketName(entry.name);
 }
 
+bool isFlowFileEntry(const DirectoryEntry& entry) {
+  return entry.kind == EntryKind::RegularFile && isFlowFileName(entry.name);
+}
+
+// Reported busy already, while a dead run's work on the node was finished.
+bool reportedBusy(const Scan& scan, const std::string& name) {
+  return scan.busyWhileFinishing.count(nodeBaseOf(name)) != 0;
+}
+
+// A node's flag goes before the files of the next node are looked at.
+bool moveToNodeOf(const std::string& name, Scan* scan) {
+  return holdsNodeFlag(scan->flags, name) || releaseNodeFlagOf(scan);
+}
+
 bool processPackets(const std::vector<std::string>& names, const Work& work, Scan* scan) {
   for (const std::string& name : names) {
-    // Reported busy already, while a dead run's work on the node was finished.
-    if (scan->busyWhileFinishing.count(nodeBaseOf(name)) != 0) continue;
-    // A node's flag goes before the packets of the next node are looked at.
-    if (!holdsNodeFlag(scan->flags, name) && !releaseNodeFlagOf(scan)) return false;
-    if (!processPacket(name, work, scan)) return false;
+    if (reportedBusy(*scan, name)) continue;
+    if (!moveToNodeOf(name, scan) || !processPacket(name, work, scan)) return false;
+  }
+  return true;
+}
+
+// A file the line lists that counts, and has not been handled yet.
+bool takesListed(const ListedFile& listed, ScanRun* run) {
+  FileStatus status;
+  return nameStatus(listed.path, &status) && status.regular && status.length > 0 &&
+         run->listedFilesHandled.insert(status.identity).second;
+}
+
+bool processListedMail(const std::vector<std::string>& flowNames, const Work& work, Scan* scan) {
+  for (const std::string& flowName : flowNames) {
+    std::string content;
+    if (!readFlowFile(joinPath(scan->directoryPath, flowName), &content)) continue;
+    for (const ListedFile& listed : listedMail(content)) {
+      const bool packet = listed.kind == ListedKind::Packet;
+      if ((packet && reportedBusy(*scan, flowName)) || !takesListed(listed, scan->run)) continue;
+      if (!moveToNodeOf(flowName, scan)) return false;
+      if (!(packet ? processAttachedPacket(listed.path, flowName, work, scan)
+                   : processBundle(listed.path, flowName, work, scan))) {
+        return false;
+      }
+    }
   }
   return true;
 }
@@ -57,7 +94,7 @@ bool isPacketName(const std::string& name) {
 }
 
 bool listOutboundDirectory(const std::string& directory, const NodeAddress& newOrigin,
-                           ScanMode mode, MessageArea* area, OutboundDirectory* listed) {
+                           ScanRun* run, OutboundDirectory* listed) {
   // The listing itself is let go before any packet is handled.
   std::vector<DirectoryEntry> entries;
   if (listDirectory(directory, &entries) == ListingOutcome::Failed) {
@@ -67,8 +104,8 @@ bool listOutboundDirectory(const std::string& directory, const NodeAddress& newO
   Scan& scan = listed->scan;
   scan.flags = busyFlagsOf(directory, entries, newOrigin);
   scan.directoryPath = directory;
-  scan.area = area;
-  scan.preview = mode == ScanMode::Preview;
+  scan.run = run;
+  listed->flowNames = sortedNames(entries, isFlowFileEntry);
   listed->packetNames = sortedNames(std::move(entries), isPacketEntry);
   return true;
 }
@@ -76,8 +113,8 @@ bool listOutboundDirectory(const std::string& directory, const NodeAddress& newO
 ScanOutcome finishInterruptedWork(OutboundDirectory* listed) {
   Scan* scan = &listed->scan;
   openScanDirectory(scan);
-  if (!scan->preview) removeDeadTemporaries(scan->flags);
-  return endStep(scan, finishInterruptedRuns(listed->packetNames, scan));
+  if (!scan->run->preview) removeDeadTemporaries(scan->flags);
+  return endStep(scan, finishInterruptedRuns(listed->packetNames, listed->flowNames, scan));
 }
 
 ScanOutcome handlePackets(OutboundDirectory* listed, const DestinationList& destinations) {
@@ -86,13 +123,15 @@ ScanOutcome handlePackets(OutboundDirectory* listed, const DestinationList& dest
   Work work;
   work.origin = scan->flags.origin;
   work.destinations = &destinations;
-  return endStep(scan, processPackets(listed->packetNames, work, scan));
+  return endStep(scan, processPackets(listed->packetNames, work, scan) &&
+                           (!scan->run->flowFiles ||
+                            processListedMail(listed->flowNames, work, scan)));
 }
 
 ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
-                         const DestinationList& destinations, ScanMode mode, MessageArea* area) {
+                         const DestinationList& destinations, ScanRun* run) {
   OutboundDirectory listed;
-  if (!listOutboundDirectory(outboundDir, newOrigin, mode, area, &listed) ||
+  if (!listOutboundDirectory(outboundDir, newOrigin, run, &listed) ||
       finishInterruptedWork(&listed) == ScanOutcome::Failed) {
     return ScanOutcome::Failed;
   }

@@ -15,11 +15,6 @@
 // first of the extension) is C, D, H or O, in any ASCII letter case.
 bool isPacketName(const std::string& name);
 
-enum class ScanMode {
-  Rewrite,
-  Preview,  // every line of a rewrite, but nothing written: no packet byte, no flag
-};
-
 enum class ScanOutcome {
   Completed,     // every packet handled
   BusyNodeLeft,  // every packet handled but those of busy nodes, left as they were
@@ -33,19 +28,25 @@ enum class ScanOutcome {
 struct OutboundDirectory {
   Scan scan;
   std::vector<std::string> packetNames;  // in the order packets are taken in
+  std::vector<std::string> flowNames;    // the flow files, in the same order
 };
 
 // Lists the directory; false after reporting "Error: cannot read" with its
-// path. A path that is no directory has no packets and no flags.
+// path. A path that is no directory has no packets, flow files or flags.
 bool listOutboundDirectory(const std::string& directory, const NodeAddress& newOrigin,
-                           ScanMode mode, MessageArea* area, OutboundDirectory* listed);
+                           ScanRun* run, OutboundDirectory* listed);
 
 // The first step: finishes the work of interrupted runs (interrupted_runs.h)
 // and removes their temporary files. Failed after reporting a failure.
 ScanOutcome finishInterruptedWork(OutboundDirectory* listed);
 
-// The second step: the directory's own packets, for the destinations.
-// The outcome counts busy nodes of both steps.
+// The second step: the directory's own packets, for the destinations, and
+// then, when the run takes them (ScanRun::flowFiles), the packets and
+// bundles its flow files list (listedMail in flow_files.h), each flow file
+// in the order packets are taken in, under the flag of its node (see
+// packet_handling.h and bundles.h); a file that flow files of any directory
+// listed before is not handled again. The outcome counts busy nodes of
+// both steps.
 ScanOutcome handlePackets(OutboundDirectory* listed, const DestinationList& destinations);
 
 // Handles every packet of the directory, in the order of their names (ASCII
@@ -65,9 +66,8 @@ ScanOutcome handlePackets(OutboundDirectory* listed, const DestinationList& dest
 // No flag the run made is left when the scan returns. A preview reports the
 // same lines and outcome from the files as they are, and changes nothing.
 //
-// `area` is the buffer the message areas are read into. A run that scans
-// several directories lends each scan the same one, which keeps the size of
-// the largest area read: a new buffer for each would have its pages faulted
-// in anew.
+// A run that scans several directories lends each scan the same ScanRun,
+// whose buffer keeps the size of the largest area read: a new buffer for
+// each would have its pages faulted in anew.
 ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,
-                         const DestinationList& destinations, ScanMode mode, MessageArea* area);
+                         const DestinationList& destinations, ScanRun* run);

@@ -111,15 +111,14 @@ std::string zoneOutboundPath(const std::string& outboundDir, const std::string& 
 }
 
 ScanOutcome scanOutboundTree(const std::string& outboundDir, const NodeAddress& newOrigin,
-                             const DestinationList& destinations, ScanMode mode,
-                             MessageArea* area) {
+                             const DestinationList& destinations, ScanRun* run) {
   std::vector<std::string> directories;
   if (!listTree(outboundDir, &directories)) return ScanOutcome::Failed;
   // What interrupted runs left anywhere in the tree is finished before any
   // directory's own packets, so that no failure on the way keeps it.
   std::vector<OutboundDirectory> listed(directories.size());
   for (std::size_t i = 0; i < directories.size(); ++i) {
-    if (!listOutboundDirectory(directories[i], newOrigin, mode, area, &listed[i]) ||
+    if (!listOutboundDirectory(directories[i], newOrigin, run, &listed[i]) ||
         finishInterruptedWork(&listed[i]) == ScanOutcome::Failed) {
       return ScanOutcome::Failed;
     }

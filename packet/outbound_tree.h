@@ -40,7 +40,6 @@ std::string zoneOutboundPath(const std::string& outboundDir, const std::string& 
 // the walk: nothing after it is touched. A directory of the tree (or the
 // one that holds the outbound) that cannot be listed is reported as "Error:
 // cannot read" and fails the walk. BusyNodeLeft when a busy node was left
-// anywhere in the tree. Every scan reads its message areas into `area`.
+// anywhere in the tree. Every directory's scan is lent `run`.
 ScanOutcome scanOutboundTree(const std::string& outboundDir, const NodeAddress& newOrigin,
-                             const DestinationList& destinations, ScanMode mode,
-                             MessageArea* area);
+                             const DestinationList& destinations, ScanRun* run);

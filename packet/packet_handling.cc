@@ -6,17 +6,6 @@
 
 namespace {
 
-enum class Verdict { Unlisted, AlreadyFrom, Rewrite };
-
-Verdict judge(const Work& work, const PacketHeader& header) {
-  if (work.destinations != nullptr &&
-      !destinationListMatches(*work.destinations, headerDestination(header))) {
-    return Verdict::Unlisted;
-  }
-  return sameNodeAddress(headerOrigin(header), work.origin) ? Verdict::AlreadyFrom
-                                                            : Verdict::Rewrite;
-}
-
 // Closes the packet; a failed close is the packet's failure.
 bool closePacket(FileHandle file, const std::string& path) {
   if (closeFile(file)) return true;
@@ -32,8 +21,9 @@ bool failPacket(FileHandle file, const std::string& path) {
 
 // The packet file at hand.
 struct Packet {
-  std::string name;
+  std::string name;  // whose base names its node: its own, or its flow file's
   std::string path;
+  bool inDirectory = true;  // named `name` in the scan's directory, or only by `path`
   FileHandle file = kNoFile;
   PacketHeader header;
 };
@@ -73,7 +63,8 @@ Reading readHeader(Packet* packet, Scan* scan) {
 }
 
 Reading openPacket(Packet* packet, Scan* scan) {
-  switch (openPacketFile(scan->directory, packet->name, packet->path, &packet->file)) {
+  const FileHandle directory = packet->inDirectory ? scan->directory : kNoFile;
+  switch (openPacketFile(directory, packet->name, packet->path, &packet->file)) {
     case OpenOutcome::Opened: break;
     // Swapped for a link, a FIFO or a directory since the listing, or sent
     // and removed by the mailer: passed over as the listing passes over
@@ -101,7 +92,7 @@ Reading packetUnderFlag(Packet* packet, Scan* scan) {
 // messages that still had the header's origin get the origin of that work.
 // Gives the origin the preview took away, if any.
 bool finishInPreview(const Scan& scan, const Work& work, Packet* packet, NodeAddress* takenAway) {
-  if (!scan.preview || work.destinations == nullptr) return false;
+  if (!scan.run->preview || work.destinations == nullptr) return false;
   auto finished = scan.finishedInPreview.find(nodeBaseOf(packet->name));
   if (finished == scan.finishedInPreview.end()) return false;
   *takenAway = headerOrigin(packet->header);
@@ -120,12 +111,12 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
   PacketHeader header = packet.header;
   NodeAddress oldOrigin = headerOrigin(header);
   int changedCount = 0;
-  if (!readMessageArea(packet.file, fileLength, scan->area)) {
+  if (!readMessageArea(packet.file, fileLength, &scan->run->area)) {
     return failPacket(packet.file, packet.path);
   }
-  if (scan->preview) {
-    if (takenAway != nullptr) rewriteMessageArea(scan->area, *takenAway, oldOrigin);
-    if (!countMessagesToRewrite(scan->area, oldOrigin, &changedCount)) {
+  if (scan->run->preview) {
+    if (takenAway != nullptr) rewriteMessageArea(&scan->run->area, *takenAway, oldOrigin);
+    if (!countMessagesToRewrite(&scan->run->area, oldOrigin, &changedCount)) {
       return failPacket(packet.file, packet.path);
     }
     reportMessage("Changed Messages: %d\n", changedCount);
@@ -133,7 +124,7 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
   }
   deferInterruptions();
   AreaRewrite rewrite =
-      rewriteMessages(packet.file, oldOrigin, work.origin, scan->area, &changedCount);
+      rewriteMessages(packet.file, oldOrigin, work.origin, &scan->run->area, &changedCount);
   if (rewrite == AreaRewrite::Written) {
     setHeaderOrigin(&header, work.origin);
     if (!writeFullyAt(packet.file, 0, header.bytes, kPacketHeaderSize)) {
@@ -157,51 +148,30 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
 // reads the packet again under it. A preview takes no flag, so its first
 // reading stands.
 Reading takeNodeFor(Packet* packet, Scan* scan) {
-  if (scan->preview) {
-    return nodeLooksBusy(scan->flags, packet->name) ? leaveBusy(*packet, scan) : Reading::Read;
+  switch (takeNodeOf(packet->name, packet->path, scan)) {
+    case NodeTaking::Held:
+      return scan->run->preview ? Reading::Read : packetUnderFlag(packet, scan);
+    case NodeTaking::Busy:
+      return closePacket(packet->file, packet->path) ? Reading::Left : Reading::Failed;
+    case NodeTaking::Failed: break;
   }
-  switch (takeNodeFlag(&scan->flags, packet->name)) {
-    case NodeFlag::Held: return packetUnderFlag(packet, scan);
-    case NodeFlag::Busy: return leaveBusy(*packet, scan);
-    case NodeFlag::Failed:
-      reportMessage("Error: cannot open %s\n", packet->path.c_str());
-      closeFile(packet->file);
-      return Reading::Failed;
-    case NodeFlag::NotRemoved:
-      closeFile(packet->file);
-      reportNotRemoved(scan->flags.held.path);
-      return Reading::Failed;
-  }
+  closeFile(packet->file);
   return Reading::Failed;
-}
-
-void reportFrom(const Packet& packet) {
-  NodeAddress destination = headerDestination(packet.header);
-  NodeAddress origin = headerOrigin(packet.header);
-  reportMessage("%s to " NODE_ADDRESS_FORMAT " from " NODE_ADDRESS_FORMAT "\n",
-                packet.path.c_str(), NODE_ADDRESS_ARGS(destination), NODE_ADDRESS_ARGS(origin));
-}
-
-void reportAlreadyFrom(const Packet& packet) {
-  reportMessage("%s to " NODE_ADDRESS_FORMAT " already from " NODE_ADDRESS_FORMAT "\n",
-                packet.path.c_str(), NODE_ADDRESS_ARGS(headerDestination(packet.header)),
-                NODE_ADDRESS_ARGS(headerOrigin(packet.header)));
 }
 
 }  // namespace
 
-bool processPacket(const std::string& name, const Work& work, Scan* scan) {
-  Packet packet;
-  packet.name = name;
-  packet.path = joinPath(scan->directoryPath, name);
-  Reading reading = openPacket(&packet, scan);
+namespace {
+
+bool handlePacket(Packet* packet, const Work& work, Scan* scan) {
+  Reading reading = openPacket(packet, scan);
   NodeAddress takenAway;
   bool finishedFirst = false;
-  if (reading == Reading::Read) finishedFirst = finishInPreview(*scan, work, &packet, &takenAway);
-  Verdict verdict = reading == Reading::Read ? judge(work, packet.header) : Verdict::Unlisted;
-  if (verdict == Verdict::Rewrite && !holdsNodeFlag(scan->flags, name)) {
-    reading = takeNodeFor(&packet, scan);
-    if (reading == Reading::Read) verdict = judge(work, packet.header);
+  if (reading == Reading::Read) finishedFirst = finishInPreview(*scan, work, packet, &takenAway);
+  Verdict verdict = reading == Reading::Read ? judgePacket(work, packet->header) : Verdict::Unlisted;
+  if (verdict == Verdict::Rewrite && !holdsNodeFlag(scan->flags, packet->name)) {
+    reading = takeNodeFor(packet, scan);
+    if (reading == Reading::Read) verdict = judgePacket(work, packet->header);
   }
   switch (reading) {
     case Reading::Read: break;
@@ -210,20 +180,73 @@ bool processPacket(const std::string& name, const Work& work, Scan* scan) {
     case Reading::Failed: return false;
   }
   switch (verdict) {
-    case Verdict::Unlisted: return closePacket(packet.file, packet.path);
+    case Verdict::Unlisted: return closePacket(packet->file, packet->path);
     case Verdict::AlreadyFrom:
-      if (work.destinations != nullptr) reportAlreadyFrom(packet);
-      return closePacket(packet.file, packet.path);
+      if (work.destinations != nullptr) reportAlreadyFrom(packet->path, packet->header);
+      return closePacket(packet->file, packet->path);
     case Verdict::Rewrite: break;
   }
   // Only a regular file is ever written; a length that cannot be learned
   // stays 0, which the area's read reports.
   FileStatus status;
-  if (fileStatus(packet.file, &status) && !status.regular) {
-    return closePacket(packet.file, packet.path);
+  if (fileStatus(packet->file, &status) && !status.regular) {
+    return closePacket(packet->file, packet->path);
   }
-  reportFrom(packet);
-  return rewritePacket(packet, status.length, work, finishedFirst ? &takenAway : nullptr, scan);
+  reportFrom(packet->path, packet->header);
+  return rewritePacket(*packet, status.length, work, finishedFirst ? &takenAway : nullptr, scan);
+}
+
+}  // namespace
+
+bool processPacket(const std::string& name, const Work& work, Scan* scan) {
+  Packet packet;
+  packet.name = name;
+  packet.path = joinPath(scan->directoryPath, name);
+  return handlePacket(&packet, work, scan);
+}
+
+bool processAttachedPacket(const std::string& path, const std::string& flowName,
+                           const Work& work, Scan* scan) {
+  Packet packet;
+  packet.name = flowName;
+  packet.path = path;
+  packet.inDirectory = false;
+  return handlePacket(&packet, work, scan);
+}
+
+NodeTaking takeNodeOf(const std::string& name, const std::string& path, Scan* scan) {
+  if (scan->run->preview) {
+    if (!nodeLooksBusy(scan->flags, name)) return NodeTaking::Held;
+    reportBusyPacket(path, scan);
+    return NodeTaking::Busy;
+  }
+  switch (takeNodeFlag(&scan->flags, name)) {
+    case NodeFlag::Held: return NodeTaking::Held;
+    case NodeFlag::Busy: reportBusyPacket(path, scan); return NodeTaking::Busy;
+    case NodeFlag::Failed: reportMessage("Error: cannot open %s\n", path.c_str()); break;
+    case NodeFlag::NotRemoved: reportNotRemoved(scan->flags.held.path); break;
+  }
+  return NodeTaking::Failed;
+}
+
+Verdict judgePacket(const Work& work, const PacketHeader& header) {
+  if (work.destinations != nullptr &&
+      !destinationListMatches(*work.destinations, headerDestination(header))) {
+    return Verdict::Unlisted;
+  }
+  return sameNodeAddress(headerOrigin(header), work.origin) ? Verdict::AlreadyFrom
+                                                            : Verdict::Rewrite;
+}
+
+void reportFrom(const std::string& path, const PacketHeader& header) {
+  reportMessage("%s to " NODE_ADDRESS_FORMAT " from " NODE_ADDRESS_FORMAT "\n", path.c_str(),
+                NODE_ADDRESS_ARGS(headerDestination(header)), NODE_ADDRESS_ARGS(headerOrigin(header)));
+}
+
+void reportAlreadyFrom(const std::string& path, const PacketHeader& header) {
+  reportMessage("%s to " NODE_ADDRESS_FORMAT " already from " NODE_ADDRESS_FORMAT "\n",
+                path.c_str(), NODE_ADDRESS_ARGS(headerDestination(header)),
+                NODE_ADDRESS_ARGS(headerOrigin(header)));
 }
 
 void reportBusyPacket(const std::string& path, Scan* scan) {

@@ -11,6 +11,7 @@
 #include "base/platform.h"
 #include "packet/busy_flags.h"
 #include "packet/message_rewrite.h"
+#include "packet/packet_format.h"
 
 // What a pass does to the packets it is given.
 struct Work {
@@ -21,13 +22,23 @@ struct Work {
   const DestinationList* destinations = nullptr;
 };
 
+// What a run lends every directory's scan, and keeps from one to the next.
+struct ScanRun {
+  bool preview = false;    // every line of a rewrite, but nothing written: no byte, no flag
+  bool flowFiles = false;  // also the packets and bundles that flow files list
+  MessageArea area;        // one buffer for the run, grown to the largest area read
+  // The files flow files listed that the run has handled: each once.
+  std::set<FileIdentity> listedFilesHandled;
+  // Directories of bundles where dead runs' temporary files were looked for.
+  std::set<std::string> directoriesCleaned;
+};
+
 // What lives for the whole pass over one directory.
 struct Scan {
   std::string directoryPath;  // as the lines name the packets in it
   FileHandle directory = kNoFile;  // open, to open packets in
-  MessageArea* area = nullptr;  // one buffer for the run, grown to the largest area read
+  ScanRun* run = nullptr;
   BusyFlags flags;
-  bool preview = false;
   bool busyNodeLeft = false;
   // Bases of the nodes whose packets were reported busy while an
   // interrupted run's work was being finished.
@@ -47,6 +58,30 @@ struct Scan {
 // (or as a real run would have finished them first) and writes nothing.
 // False after reporting a failure.
 bool processPacket(const std::string& name, const Work& work, Scan* scan);
+
+// The same for a packet a flow file of the directory lists, `path` as the
+// line writes it: it belongs to the flow file's node (`flowName`), whose
+// flag it is rewritten under, and the lines name it by `path`.
+bool processAttachedPacket(const std::string& path, const std::string& flowName,
+                           const Work& work, Scan* scan);
+
+// Takes the flag of the node of `name` (a packet's or a flow file's) for
+// the file at `path`, unless the run holds it already; a preview judges
+// whether it could. Reports the file busy, or the failure; the caller
+// judges the file again under the flag.
+enum class NodeTaking { Held, Busy, Failed };
+NodeTaking takeNodeOf(const std::string& name, const std::string& path, Scan* scan);
+
+enum class Verdict { Unlisted, AlreadyFrom, Rewrite };
+
+// What the work does to a packet with this header: nothing (its
+// destination is not listed), "already from", or a rewrite.
+Verdict judgePacket(const Work& work, const PacketHeader& header);
+
+// The lines on a packet about to be rewritten and on one that has the
+// origin already, for the packet at `path`.
+void reportFrom(const std::string& path, const PacketHeader& header);
+void reportAlreadyFrom(const std::string& path, const PacketHeader& header);
 
 // Reports a packet of a busy node as left for the next run.
 void reportBusyPacket(const std::string& path, Scan* scan);

@@ -41,11 +41,12 @@ TEST_F(RunSequence, TooFewArgumentsOrNoOutboundGiveTheUsage) {
 
 TEST_F(RunSequence, HelpAndVersionEndTheRunOnceTheSwitchesAreRead) {
   const std::string help =
-      "Pelorin [-n] [-r] [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n"
+      "Pelorin [-n] [-r] [-b] [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n"
       "\n"
       "<to-adr-list> is as in route.cfg\n"
       "-n  preview: show what a run would do, write nothing\n"
       "-r  the outbound tree: point directories and zone outbounds too\n"
+      "-b  flow files too: the packets and ZIP bundles they list\n"
       "-l  status log (StatusLog in Pelorin.Cfg)\n"
       "-o  outbound directory (OutSq in Pelorin.Cfg)\n";
   // The configuration's warnings come first; no log is opened, no outbound

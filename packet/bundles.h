@@ -1,0 +1,38 @@
+// ARCmail bundles: ZIP archives of packets that a node's flow file lists
+// for the mailer to send (flow_files.h). Every member whose name ends in
+// ".pkt" is a packet, judged and rewritten as a raw packet with the same
+// bytes is; the bundle is then replaced whole by a new archive, so that a
+// reader (the mailer) finds the old bundle or the new one, never a mix.
+#pragma once
+
+#include <string>
+
+#include "packet/packet_handling.h"
+
+// Handles the bundle `path`, as the flow file `flowName` of the scan's
+// directory writes it, and reports every line about it:
+//
+// - Each packet member gets the lines a raw packet gets, its path being
+//   "<bundle>:<member>": "to ... from" and "Changed Messages", "already
+//   from", "Error: cannot read" for one shorter than a header, "Error in"
+//   for a malformed one. Other members, and packets that do not change,
+//   keep their compressed bytes.
+// - A bundle in which some packet changes is judged and written only under
+//   the flag of the flow file's node (taken unless the run holds it): a
+//   busy node's bundle is reported busy and left. The new archive is
+//   written beside it under our temporary name, stored on the device, given
+//   the bundle's owner, group and mode where the system allows, and renamed
+//   over it; it is removed on every failure, and an interruption waits for
+//   it. A bundle with other names (hard links) is left with "has other
+//   names, left as it is". A bundle in which nothing changes is not written.
+// - What is no ZIP archive, and a ZIP with a feature ARCmail packers do not
+//   use (a packet stored by a method other than stored or deflated among
+//   them), is reported and left; the run goes on. A damaged archive is
+//   "Error in <bundle>", and ends the run with the bundle untouched.
+// - A missing, empty (sent and truncated) or non-regular file is passed over
+//   without a word.
+//
+// A preview reports the same lines and writes nothing. False after
+// reporting a failure.
+bool processBundle(const std::string& path, const std::string& flowName, const Work& work,
+                   Scan* scan);

@@ -1,0 +1,91 @@
+#include "packet/flow_files.h"
+
+#include <cstdint>
+
+#include "base/ascii.h"
+#include "base/file_io.h"
+#include "base/platform.h"
+
+namespace {
+
+bool isHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool isDigitOrLetter(char c) {
+  const char upper = asciiToUpper(c);
+  return (c >= '0' && c <= '9') || (upper >= 'A' && upper <= 'Z');
+}
+
+std::string_view lastComponent(std::string_view path) {
+  std::size_t at = path.size();
+  while (at > 0 && !isPathSeparator(path[at - 1])) --at;
+  return path.substr(at);
+}
+
+bool isBundleName(std::string_view name) {
+  if (name.size() != 12 || name[8] != '.' || !isDigitOrLetter(name[11])) return false;
+  for (std::size_t i = 0; i < 8; ++i) {
+    if (!isHexDigit(name[i])) return false;
+  }
+  const std::string_view day = name.substr(9, 2);
+  for (const char* known : {"mo", "tu", "we", "th", "fr", "sa", "su"}) {
+    if (asciiEqualIgnoringCase(day, known)) return true;
+  }
+  return false;
+}
+
+bool isPacketFileName(std::string_view name) {
+  return name.size() >= 4 && asciiEqualIgnoringCase(name.substr(name.size() - 4), ".pkt");
+}
+
+}  // namespace
+
+bool isFlowFileName(const std::string& name) {
+  const std::size_t n = name.size();
+  if (n < 4 || name[n - 4] != '.' || !asciiEqualIgnoringCase(name.substr(n - 2), "lo")) {
+    return false;
+  }
+  const char flavour = asciiToUpper(name[n - 3]);
+  return flavour == 'F' || flavour == 'C' || flavour == 'D' || flavour == 'H' || flavour == 'I';
+}
+
+std::vector<ListedFile> listedMail(const std::string& content) {
+  std::vector<ListedFile> listed;
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string_view line(content.data() + start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty() || line[0] == '~' || line[0] == '!') continue;
+    if (line[0] == '#' || line[0] == '^' || line[0] == '-' || line[0] == '@') line.remove_prefix(1);
+    const std::string_view name = lastComponent(line);
+    if (isBundleName(name)) {
+      listed.push_back(ListedFile{std::string(line), ListedKind::Bundle});
+    } else if (isPacketFileName(name)) {
+      listed.push_back(ListedFile{std::string(line), ListedKind::Packet});
+    }
+  }
+  return listed;
+}
+
+bool readFlowFile(const std::string& path, std::string* content) {
+  content->clear();
+  FileHandle file = kNoFile;
+  if (openFileForReading(path, &file) != OpenOutcome::Opened) return false;
+  FileStatus status;
+  bool read = fileStatus(file, &status) && status.regular;
+  if (read) {
+    content->resize(static_cast<std::size_t>(status.length));
+    read = readFullyAt(file, 0, &(*content)[0], content->size());
+  }
+  closeFile(file);
+  if (!read) content->clear();
+  return read;
+}
+
+std::string pathBeside(const std::string& path, const std::string& name) {
+  return path.substr(0, path.size() - lastComponent(path).size()) + name;
+}

@@ -1,0 +1,38 @@
+// Flow files: the lists of files that a binkley-style outbound queues for a
+// node, named after it ("139c0001.flo"; ".clo", ".dlo", ".hlo" and ".ilo"
+// by flavour), one path to a line, which the mailer sends in turn. Among
+// them is mail this program rewrites: ARCmail bundles, ZIP archives of
+// packets named by the day they were packed ("00000fa0.mo0"), and packets
+// attached as they are ("*.pkt").
+#pragma once
+
+#include <string>
+#include <vector>
+
+// True for a flow file's name: a base, then ".flo", ".clo", ".dlo", ".hlo"
+// or ".ilo" in any ASCII letter case.
+bool isFlowFileName(const std::string& name);
+
+enum class ListedKind { Bundle, Packet };
+
+struct ListedFile {
+  std::string path;  // as the line writes it, relative to the current directory or not
+  ListedKind kind;
+};
+
+// The mail among the lines of a flow file's content, in their order. A line
+// ends in LF or CR LF; one that is empty or begins with '~' (sent already)
+// or '!' (a comment) lists nothing; one leading '#', '^', '-' or '@' (what
+// the mailer does once it is sent) is dropped; the rest is a path. It lists
+// a bundle when its last component is 8 hexadecimal digits, a dot, a day
+// ("mo", "tu", "we", "th", "fr", "sa", "su") and one digit or letter, and a
+// packet when it ends in ".pkt", all in any ASCII letter case; every other
+// path is left out.
+std::vector<ListedFile> listedMail(const std::string& content);
+
+// The content of the flow file; false, with nothing listed, when it is no
+// regular file or cannot be read.
+bool readFlowFile(const std::string& path, std::string* content);
+
+// The path of a file named `name` in the directory of the file `path`.
+std::string pathBeside(const std::string& path, const std::string& name);

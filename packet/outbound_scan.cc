@@ -58,6 +58,9 @@ bool processListedMail(const std::vector<std::string>& flowNames, const Work& wo
                    : processBundle(listed.path, flowName, work, scan))) {
         return false;
       }
+      // A new bundle is a new file under the same name, handled all the same.
+      FileStatus now;
+      if (nameStatus(listed.path, &now)) scan->run->listedFilesHandled.insert(now.identity);
     }
   }
   return true;

@@ -1,0 +1,46 @@
+#include "packet/flow_files.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(FlowFiles, LinesListBundlesAndPacketsOnly) {
+  const std::string content =
+      "^/var/spool/ftn/out/00000fa0.mo0\n"  // sent, then removed
+      "#out/0000FA0B.TU9\r\n"                // sent, then truncated
+      "-pkt/1a2b3c4d.PKT\n"
+      "@pkt/x.pkt\n"
+      "out/00000fa0.su0\n"                   // left as it is
+      "~out/00000fa0.mo1\n"                  // sent already
+      "!out/00000fa0.mo2\n"                  // a comment
+      "\n"
+      "^^out/00000fa0.mo3\n"                 // one mark is dropped: "^out/..." is the path
+      "out/00000fa0.mo\n"
+      "out/0000fa0.mo0\n"
+      "out/00000fa0.mx0\n"
+      "out/00000fa0.mo0/\n"
+      "out/readme.txt\n"
+      "out/00000fa0.fr_";
+  const std::vector<ListedFile> listed = listedMail(content);
+  const std::vector<std::pair<std::string, ListedKind>> expected = {
+      {"/var/spool/ftn/out/00000fa0.mo0", ListedKind::Bundle},
+      {"out/0000FA0B.TU9", ListedKind::Bundle},
+      {"pkt/1a2b3c4d.PKT", ListedKind::Packet},
+      {"pkt/x.pkt", ListedKind::Packet},
+      {"out/00000fa0.su0", ListedKind::Bundle},
+      {"^out/00000fa0.mo3", ListedKind::Bundle},
+  };
+  ASSERT_EQ(listed.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(listed[i].path, expected[i].first);
+    EXPECT_EQ(listed[i].kind, expected[i].second) << listed[i].path;
+  }
+  for (const char* name : {"139c0001.flo", "139C0001.CLO", "x.Dlo", "x.hlo", "x.ILO"}) {
+    EXPECT_TRUE(isFlowFileName(name)) << name;
+  }
+  for (const char* name : {"139c0001.out", "x.plo", "x.flo.bak", "flo", "x.fl"}) {
+    EXPECT_FALSE(isFlowFileName(name)) << name;
+  }
+}
+
+}  // namespace

@@ -323,6 +323,18 @@ TEST_F(BusyFlags, InterruptedWorkIsFinishedFirstAndThePreviewForetellsIt) {
            fromLine("00000000.dut", {2, 463, 68, 0}) + "Error in " +
            joined("out", "00000000.dut") + "\n",
        {{"out/139c0001.pnt/00000001.cut", rewritten(point)}, {"out/00000000.dut", malformed}}},
+      // Finishing covers the packets the node's flow files attach, without -b.
+      {{{"out/139c0001.bsy", deadFlag},
+        {"out/139c0001.flo", "^pkt/a.pkt\n"},
+        {"pkt/a.pkt", original(kHub)},
+        {"out/00000000.dut", malformed}},
+       joined("out", "139c0001.bsy") + finishing + "pkt/a.pkt" +
+           fromLine("", kHub).substr(std::string("out").size() + 1) + "Changed Messages: 1\n" +
+           fromLine("00000000.dut", {2, 463, 68, 0}) + "Error in " +
+           joined("out", "00000000.dut") + "\n",
+       {{"out/139c0001.flo", "^pkt/a.pkt\n"},
+        {"pkt/a.pkt", rewritten(kHub)},
+        {"out/00000000.dut", malformed}}},
       // A short packet of a node being finished is the run's error, not busy.
       {{{"out/139c0001.out", std::string(30, 'x')}, {"out/139c0001.bsy", deadFlag}},
        joined("out", "139c0001.bsy") + finishing + "Error: cannot read " +
@@ -330,7 +342,7 @@ TEST_F(BusyFlags, InterruptedWorkIsFinishedFirstAndThePreviewForetellsIt) {
        {{"out/139c0001.out", std::string(30, 'x')}, {"out/139c0001.bsy", "<flag>"}}},
   };
   for (const Case& c : cases) {
-    fs::remove_all(path("out"));
+    for (const char* directory : {"out", "pkt"}) fs::remove_all(path(directory));
     for (const auto& [name, bytes] : c.files) writeFile(name, bytes);
     RunOutput shown = run({"-n", "-r", "-oout", "2:5020/3000", "2:463/68"});
     EXPECT_EQ(shown.status, 2);

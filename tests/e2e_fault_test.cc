@@ -201,6 +201,13 @@ class KillLoop : public MachineFaults {
                   std::filesystem::exists(path("out/b.bsy")))
           << fault;
     }
+    // A bundle is replaced whole or not at all.
+    for (const auto& [name, bytes] : original_) {
+      const std::string now = readFile(name);
+      if (name.find(".mo0") != std::string::npos) {
+        EXPECT_TRUE(now == bytes || now == clean_[name]) << name << ", killed at " << fault;
+      }
+    }
     RunOutput repair = run(arguments, fileSystem.empty() ? RunOptions{} : fsOnly(fileSystem));
     if (repair.status == 3 && emptyFlagLeft()) {
       // Only where a flag is created in place: killed between its create
@@ -276,6 +283,24 @@ TEST_F(KillLoop, KillAtAnyWriteOrPageBoundaryLeavesEveryMessageWhole) {
     // flags is linked and removed, then the flag file is removed.
     EXPECT_EQ(killAtEveryFlagCall(arguments), 7) << newOrigin;
   }
+}
+
+TEST_F(KillLoop, KillAtAnyWriteOfANewBundleLeavesTheOldOneWhole) {
+  writeFile("pkt/a.pkt", original_["out/a.out"]);
+  writeFile("pkt/b.pkt", original_["out/b.hut"]);
+  original_["out/00000001.mo0"] = infoZip(path("pkt"), "-9", "a.pkt b.pkt");
+  if (original_["out/00000001.mo0"].empty()) GTEST_SKIP() << "no Info-ZIP (Debian: zip, unzip)";
+  original_["out/00000001.flo"] = "^out/00000001.mo0\n";
+  const std::vector<std::string> arguments = {"-b", "-oout", "2:5020/999", "World"};
+  runClean(arguments);
+  int kills = 0;
+  for (const char* point : {"bundleWrite", "bundleRename"}) {
+    for (int n = 1; killedAndRepaired(arguments, point + (":" + std::to_string(n)) + ":kill"); ++n) {
+      ++kills;
+    }
+  }
+  // Each member's header, data and header again; the directory, the end.
+  EXPECT_EQ(kills, 9);
 }
 
 TEST_F(KillLoop, KillAtEveryFlagCallWithoutHardLinks) {

@@ -22,6 +22,8 @@
 //   flagOpen     the open of an existing flag, to take it over or to read it
 //   flagLock     the lock on an existing flag, to take it over
 //   flagRemove   the removal of a flag or of its temporary file
+//   bundleWrite  a write to a new bundle, under its temporary name
+//   bundleRename the rename of a new bundle over the old one
 //
 // and the ways to spoil it:
 //
@@ -76,6 +78,7 @@ int __real_link(const char* from, const char* to);
 int __real_flock(int fd, int operation);
 int __real_renameat2(int fromAt, const char* from, int toAt, const char* to, unsigned flags);
 int __real_unlink(const char* path);
+int __real_rename(const char* from, const char* to);
 struct dirent* __real_readdir(DIR* listing);
 struct dirent* __real_readdir64(DIR* listing);
 }
@@ -120,6 +123,11 @@ std::set<int>& flagFiles() {
 }
 
 std::set<int>& existingFlags() {
+  static std::set<int> open;
+  return open;
+}
+
+std::set<int>& newBundles() {
   static std::set<int> open;
   return open;
 }
@@ -225,11 +233,15 @@ int openHook(int at, const char* path, int flags, mode_t mode, Open real) {
   // An existing flag is opened by its name, a new one or a temporary file
   // created exclusively.
   const bool existingFlag = (flags & O_CREAT) == 0 && endsWith(path, ".bsy");
-  const bool packet = (flags & O_ACCMODE) == O_RDWR && !existingFlag;
-  const bool flag = (flags & O_EXCL) != 0 || (existingFlag && (flags & O_ACCMODE) == O_RDWR);
+  const bool newBundle = endsWith(path, "-bundle.tmp");
+  const bool packet = (flags & O_ACCMODE) == O_RDWR && !existingFlag && !newBundle;
+  const bool flag =
+      !newBundle && ((flags & O_EXCL) != 0 || (existingFlag && (flags & O_ACCMODE) == O_RDWR));
   if (packet && spoilFor({"packetOpen"}) != Spoil::None) swapEntry(at, path);
   int fd;
-  if ((flags & O_EXCL) != 0) {
+  if (newBundle) {
+    fd = real(flags, mode);
+  } else if ((flags & O_EXCL) != 0) {
     fd = spoiledCall(spoilFor({"flagCreate"}), [&] { return real(flags, mode); });
   } else if (existingFlag) {
     fd = spoiledCall(spoilFor({"flagOpen"}), [&] { return real(flags, mode); });
@@ -239,6 +251,7 @@ int openHook(int at, const char* path, int flags, mode_t mode, Open real) {
   if (fd >= 0 && packet) packets().insert(fd);
   if (fd >= 0 && flag) flagFiles().insert(fd);
   if (fd >= 0 && existingFlag) existingFlags().insert(fd);
+  if (fd >= 0 && newBundle) newBundles().insert(fd);
   if (fd >= 0 && (flags & O_DIRECTORY) && std::strcmp(path, ".") != 0) outboundListing = fd;
   return fd;
 }
@@ -261,6 +274,11 @@ ssize_t pwriteHook(PwriteCall real, int fd, const void* buffer, size_t size, off
   if (flagFiles().count(fd)) {
     return spoiledCall(spoilFor({"flagWrite"}),
                        [=] { return real(fd, buffer, size, offset); });
+  }
+  if (newBundles().count(fd)) {
+    Spoil spoil = spoilFor({"bundleWrite"});
+    if (spoil == Spoil::None) return real(fd, buffer, size, offset);
+    return spoiledTransfer(spoil, size, [=](size_t n) { return real(fd, buffer, n, offset); });
   }
   Spoil spoil = packets().count(fd) ? spoilFor({writePoint(offset), "packetWrite"}) : Spoil::None;
   if (spoil != Spoil::None) {
@@ -352,6 +370,7 @@ ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
 }
 
 int __wrap_close(int fd) {
+  newBundles().erase(fd);
   flagFiles().erase(fd);
   existingFlags().erase(fd);
   bool packet = packets().erase(fd) > 0;
@@ -386,6 +405,10 @@ int __wrap_renameat2(int fromAt, const char* from, int toAt, const char* to, uns
 
 int __wrap_unlink(const char* path) {
   return spoiledCall(spoilFor({"flagRemove"}), [=] { return __real_unlink(path); });
+}
+
+int __wrap_rename(const char* from, const char* to) {
+  return spoiledCall(spoilFor({"bundleRename"}), [=] { return __real_rename(from, to); });
 }
 
 struct dirent* __wrap_readdir(DIR* listing) { return readdirHook(__real_readdir, listing); }

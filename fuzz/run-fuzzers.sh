@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-15}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(message_area node_address destination_list config_file)
+[ ${#targets[@]} -gt 0 ] || targets=(message_area node_address destination_list config_file zip_archive)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null

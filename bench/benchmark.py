@@ -2,7 +2,9 @@
 """Measures pelorin on generated outbounds against the plain I/O it must do.
 
     bench/benchmark.py [--packets N] [--megabytes M] [--runs R]
-                       [--shaped-packets N] [--shaped-megabytes M] [--keep DIR]
+                       [--shaped-packets N] [--shaped-megabytes M]
+                       [--bundles B] [--bundle-packets P] [--bundle-megabytes M]
+                       [--keep DIR]
 
 Builds the Release program and the helpers (preset bench, in build-bench) and
 generates two outbounds with tools/make_outbound.py, half of each for the
@@ -33,6 +35,15 @@ outbounds, 50 point directories) beside the flat run, and the time on a
 quarter and a half of it, to show that it grows linearly.
 pelorin's rewrite runs alternate between two new origins, so every run does
 the whole work again.
+
+A third outbound holds B ARCmail bundles (200) of P packets each (20), M
+megabytes of packets (100), each bundle with its node's flow file, half of
+the nodes listed. It times, alternated, pelorin -b against
+bench/bundle_floor, which inflates every packet member, deflates those of
+listed nodes again, and writes each such bundle anew (stored with fsync,
+renamed over the old one), and reports the peak memory of the run against
+the largest packet in a bundle (targets: 1.2, and the largest packet plus
+fixed buffers).
 """
 import argparse
 import os
@@ -42,6 +53,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build-bench")
@@ -90,6 +102,7 @@ class Outbound:
         self.largest = max(os.path.getsize(p) for p in self.paths)
         self.turn = 0
         self.tree = False  # run with -r
+        self.bundles = False  # run with -b
 
     def median(self, command, stdin=None):
         return statistics.median(timed(command, stdin) for _ in range(self.runs))
@@ -129,6 +142,8 @@ class Outbound:
         command = [os.path.join(BUILD, "pelorin"), "-o" + self.directory]
         if self.tree:
             command.append("-r")
+        if self.bundles:
+            command.append("-b")
         if with_log:
             command.append("-l" + self.log)
         return command + [origin] + destinations
@@ -154,12 +169,40 @@ class Outbound:
         return peak_memory(self.pelorin_command(["2:5020/All"]))
 
 
-def generate(directory, packets, megabytes, own_share=None):
+def generate(directory, packets, megabytes, own_share=None, bundles=0):
     command = [sys.executable, os.path.join(ROOT, "tools", "make_outbound.py"), directory,
                "--packets", str(packets), "--megabytes", str(megabytes)]
     if own_share is not None:
         command += ["--own-share", str(own_share)]
+    if bundles:
+        command += ["--bundles", str(bundles)]
     subprocess.run(command, check=True)
+
+
+def largest_member(directory):
+    largest = 0
+    for name in os.listdir(directory):
+        if name.endswith(".mo0"):
+            with zipfile.ZipFile(os.path.join(directory, name)) as archive:
+                largest = max([largest] + [m.file_size for m in archive.infolist()])
+    return largest
+
+
+def report_bundles(ob, bundles):
+    """Times pelorin -b on the bundle outbound against its floor."""
+    paths = "".join(p + "\n" for p in ob.paths if p.endswith(".mo0")).encode()
+    floor_command = [os.path.join(BUILD, "bench", "bundle_floor"), LISTED_NET]
+    ob.cat()
+    floor, run = ob.alternated(lambda: (floor_command, paths), lambda: ob.rewrite())
+    peak = ob.pelorin_memory()
+    largest = largest_member(ob.directory)
+    print("bundle outbound: %d bundles, %.0f MB, largest packet in them %.1f MB" %
+          (bundles, ob.bytes / 2**20, largest / 2**20))
+    print("  bundle floor (zlib work, writes):  %8.3f s" % floor)
+    print("  pelorin -b, half listed:           %8.3f s   %.2f x the floor (target <= 1.2)" %
+          (run, run / floor))
+    print("  peak memory: %.1f MiB = largest packet + %.1f MiB" %
+          (peak / 2**20, (peak - largest) / 2**20))
 
 
 def split_into_tree(flat, tree):
@@ -201,6 +244,9 @@ def main():
     parser.add_argument("--megabytes", type=float, default=1000)
     parser.add_argument("--shaped-packets", type=int, default=4000)
     parser.add_argument("--shaped-megabytes", type=float, default=129)
+    parser.add_argument("--bundles", type=int, default=200)
+    parser.add_argument("--bundle-packets", type=int, default=20)
+    parser.add_argument("--bundle-megabytes", type=float, default=100)
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--keep", help="generate into this directory and keep it")
     args = parser.parse_args()
@@ -214,6 +260,14 @@ def main():
         if not os.path.isdir(shaped):
             generate(shaped, args.shaped_packets, args.shaped_megabytes, SHAPED_OWN_SHARE)
         report_floors("shaped", Outbound(shaped, args.runs, None))
+
+        bundled = os.path.join(scratch, "bundles")
+        if not os.path.isdir(bundled):
+            generate(bundled, args.bundles * args.bundle_packets, args.bundle_megabytes,
+                     bundles=args.bundles)
+        bundle_ob = Outbound(bundled, args.runs, None)
+        bundle_ob.bundles = True
+        report_bundles(bundle_ob, args.bundles)
 
         ob = Outbound(full, args.runs, os.path.join(scratch, "pelorin.log"))
         work = report_floors("large", ob)

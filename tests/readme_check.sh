@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks that the examples of README.md are what the program does: the sample
-# run and the preview on copies of the sample outbound, output compared with
+# run, a run with a bundle (made with Info-ZIP's zip) and the preview on
+# copies of the sample outbound, output compared with
 # the README's blocks (time stamps aside), the run over a whole binkley-style
 # outbound and the runs for each domain on trees made of the sample's
 # packets; and that the Russian README shows the same examples.
@@ -24,6 +25,23 @@ TMPDIR=$scratch "$root/sample/run-sample.sh" "$pelorin" 2>/dev/null | sed -e "$m
 block sample-run | sed -e "$mask" >"$scratch/shown"
 diff -u "$scratch/shown" "$scratch/actual"
 echo "README sample run matches"
+
+# A link's flow file naming a bundle of one packet, beside its raw packet.
+mkdir -p "$scratch/bundle/outbound" "$scratch/bundle/pkt"
+cp "$sample/139c0001.out" "$scratch/bundle/outbound/"
+cp "$sample/139c0001.out" "$scratch/bundle/pkt/1a2b3c4d.pkt"
+(cd "$scratch/bundle/pkt" && zip -q ../outbound/00000001.mo0 1a2b3c4d.pkt)
+printf '^outbound/00000001.mo0\n' >"$scratch/bundle/outbound/139c0001.flo"
+block bundle-run >"$scratch/shown-bundle"
+{
+  echo "\$ cat outbound/139c0001.flo"
+  cat "$scratch/bundle/outbound/139c0001.flo"
+  echo "\$ pelorin -b -ooutbound 2:5020/2000 2:5020/All"
+  (cd "$scratch/bundle" && "$pelorin" -b -ooutbound 2:5020/2000 2:5020/All)
+} >"$scratch/actual-bundle"
+diff -u "$scratch/shown-bundle" "$scratch/actual-bundle"
+unzip -p "$scratch/bundle/outbound/00000001.mo0" 1a2b3c4d.pkt | cmp "$expected/139c0001.out" -
+echo "README bundle run matches"
 
 block preview-run >"$scratch/shown-preview"
 cp -R "$sample" "$scratch/outbound"

@@ -63,6 +63,27 @@ bool isDotOrDotDot(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
+// Opens the plain disk file at `path`, never a link, directory or device.
+OpenOutcome openExistingFile(const std::string& path, DWORD access, DWORD sharing,
+                             FileHandle* file) {
+  *file = kNoFile;
+  HANDLE handle = CreateFileW(systemPath(path).c_str(), access, sharing, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return OpenOutcome::Vanished;
+    }
+    return isDirectory(path) ? OpenOutcome::NotRegularFile : OpenOutcome::Failed;
+  }
+  if (!isPlainDiskFile(handle)) {
+    CloseHandle(handle);
+    return OpenOutcome::NotRegularFile;
+  }
+  *file = fileOf(handle);
+  return OpenOutcome::Opened;
+}
+
 // ---- Interruptions
 
 // Held by the main thread while interruptions wait.
@@ -245,20 +266,8 @@ FileHandle openDirectory(const std::string&) { return kNoFile; }
 
 OpenOutcome openPacketFile(FileHandle, const std::string&, const std::string& path,
                            FileHandle* file) {
-  *file = kNoFile;
-  HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    if (GetLastError() == ERROR_FILE_NOT_FOUND) return OpenOutcome::Vanished;
-    return isDirectory(path) ? OpenOutcome::NotRegularFile : OpenOutcome::Failed;
-  }
-  if (!isPlainDiskFile(handle)) {
-    CloseHandle(handle);
-    return OpenOutcome::NotRegularFile;
-  }
-  *file = fileOf(handle);
-  return OpenOutcome::Opened;
+  return openExistingFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          file);
 }
 
 FileHandle openStatusLogFile(const std::string& path) {
@@ -335,24 +344,8 @@ bool nameStatus(const std::string& path, FileStatus* status) {
 }
 
 OpenOutcome openFileForReading(const std::string& path, FileHandle* file) {
-  *file = kNoFile;
-  HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-      return OpenOutcome::Vanished;
-    }
-    return isDirectory(path) ? OpenOutcome::NotRegularFile : OpenOutcome::Failed;
-  }
-  if (!isPlainDiskFile(handle)) {
-    CloseHandle(handle);
-    return OpenOutcome::NotRegularFile;
-  }
-  *file = fileOf(handle);
-  return OpenOutcome::Opened;
+  return openExistingFile(path, GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, file);
 }
 
 FileHandle createHeldFile(const std::string& path) {

@@ -10,16 +10,6 @@ namespace fs = std::filesystem;
 
 const NodeAddress kOtherZone{2, 463, 68, 0};
 
-std::string original(const NodeAddress& to) {
-  return packet(kOld, to, {echomail("A", 5020, 100, "x")});
-}
-
-std::string rewritten(const NodeAddress& to) {
-  TestMessage changed = echomail("A", 5020, 100, "x");
-  changed.origNode = 999;
-  return withHeaderOrigin(packet(kOld, to, {changed}), kNew);
-}
-
 class Bundles : public EndToEnd {
  protected:
   // Info-ZIP's archive of these files of pkt/, written to `name`.
@@ -39,11 +29,11 @@ class Bundles : public EndToEnd {
 };
 
 TEST_F(Bundles, FlowFileBundlesOfEveryKindAndAnAttachedPacket) {
-  writeFile("pkt/p1.pkt", original(kHub));
-  writeFile("pkt/p2.pkt", original(kOtherZone));  // not listed
-  writeFile("pkt/p3.pkt", rewritten(kHub));
+  writeFile("pkt/p1.pkt", echoPacket(kHub));
+  writeFile("pkt/p2.pkt", echoPacket(kOtherZone));  // not listed
+  writeFile("pkt/p3.pkt", echoPacketRewritten(kHub));
   writeFile("pkt/notes.txt", "not a packet\n");
-  writeFile("pkt/attached.pkt", original(kHub));
+  writeFile("pkt/attached.pkt", echoPacket(kHub));
   bundle("out/00000001.mo0", "-9", "p1.pkt p2.pkt notes.txt");
   bundle("out/00000001.tu0", "-0 -fd -z -c", "p1.pkt");  // stored, descriptors, comments
   bundle("out/00000001.we0", "-9", "p3.pkt");            // nothing to change
@@ -79,12 +69,12 @@ TEST_F(Bundles, FlowFileBundlesOfEveryKindAndAnAttachedPacket) {
   EXPECT_EQ(out.console, consoleOf(body));
   for (const char* written : {"out/00000001.mo0", "out/00000001.tu0"}) {
     EXPECT_TRUE(infoUnzipFindsWhole(path(written))) << written;
-    EXPECT_EQ(member(written, "p1.pkt"), rewritten(kHub)) << written;
+    EXPECT_EQ(member(written, "p1.pkt"), echoPacketRewritten(kHub)) << written;
   }
-  EXPECT_EQ(member("out/00000001.mo0", "p2.pkt"), original(kOtherZone));
+  EXPECT_EQ(member("out/00000001.mo0", "p2.pkt"), echoPacket(kOtherZone));
   EXPECT_EQ(member("out/00000001.mo0", "notes.txt"), "not a packet\n");
   auto expected = before;
-  expected["pkt/attached.pkt"] = rewritten(kHub);
+  expected["pkt/attached.pkt"] = echoPacketRewritten(kHub);
   expected["out/00000001.mo0"] = readFile("out/00000001.mo0");
   expected["out/00000001.tu0"] = readFile("out/00000001.tu0");
   EXPECT_EQ(files(), expected);

@@ -18,24 +18,14 @@ namespace fs = std::filesystem;
 const NodeAddress kSecond{2, 5020, 2, 0};  // the node of 139c0002.out
 const char* const kPosixOnly = "the fault hooks and signals are POSIX matters";
 
-std::string original(const NodeAddress& to) {
-  return packet(kOld, to, {echomail("A", 5020, 100, "x")});
-}
-
-std::string rewritten(const NodeAddress& to) {
-  TestMessage changed = echomail("A", 5020, 100, "x");
-  changed.origNode = 999;
-  return withHeaderOrigin(packet(kOld, to, {changed}), kNew);
-}
-
 class BusyFlags : public EndToEnd {
  protected:
   void writePackets() {
     std::error_code ignored;
     fs::remove_all(path("out"), ignored);
     fs::remove(path("run.log"), ignored);
-    writeFile("out/139c0001.out", original(kHub));
-    writeFile("out/139c0002.out", original(kSecond));
+    writeFile("out/139c0001.out", echoPacket(kHub));
+    writeFile("out/139c0002.out", echoPacket(kSecond));
   }
   RunOutput runOnAll(const RunOptions& options = {}) {
     return run({"-oout", "-lrun.log", "2:5020/999", "World"}, options);
@@ -136,8 +126,8 @@ TEST_F(BusyFlags, BusyNodeIsLeftForTheNextRun) {
                      from.substr(0, from.size() - 1), "Changed Messages: 1"},
                     true))
         << flag.name;
-    EXPECT_EQ(readFile("out/139c0001.out"), original(kHub)) << flag.name;
-    EXPECT_EQ(readFile("out/139c0002.out"), rewritten(kSecond)) << flag.name;
+    EXPECT_EQ(readFile("out/139c0001.out"), echoPacket(kHub)) << flag.name;
+    EXPECT_EQ(readFile("out/139c0002.out"), echoPacketRewritten(kSecond)) << flag.name;
     EXPECT_EQ(namesIn("out"), (std::set<std::string>{"139c0001.out", "139c0002.out", flag.name}))
         << flag.name;
     if (flag.kind == Kind::File) {
@@ -153,9 +143,9 @@ TEST_F(BusyFlags, BusyNodeIsLeftForTheNextRun) {
 }
 
 TEST_F(BusyFlags, WhatDeadRunsLeftIsTakenOverOrRemoved) {
-  writeFile("out/139c0001.out", original(kHub));
+  writeFile("out/139c0001.out", echoPacket(kHub));
   writeFile("out/139c0001.bsy", "999999 pelorin\n");
-  writeFile("out/139c0002.out", rewritten(kSecond));
+  writeFile("out/139c0002.out", echoPacketRewritten(kSecond));
   writeFile("out/139c0002.bsy", "999998 pelorin\n");
   writeFile("out/.pelorin-999997.tmp", "");
   writeFile("out/.pelorin-999996.tmp", "999996 pelorin\n");
@@ -165,7 +155,7 @@ TEST_F(BusyFlags, WhatDeadRunsLeftIsTakenOverOrRemoved) {
             consoleOf(fromLine("139c0001.out") + "Changed Messages: 1\n" +
                       joined("out", "139c0002.out") + " to 2:5020/2.0 already from 2:5020/999.0\n" +
                       "\nDone.\n"));
-  EXPECT_EQ(readFile("out/139c0001.out"), rewritten(kHub));
+  EXPECT_EQ(readFile("out/139c0001.out"), echoPacketRewritten(kHub));
   EXPECT_EQ(namesIn("out"), (std::set<std::string>{"139c0001.out", "139c0002.out"}));
 }
 
@@ -219,10 +209,10 @@ TEST_F(BusyFlags, WhatChangesAsTheRunTakesAFlagIsJudgedUnderIt) {
     EXPECT_EQ(out.console, consoleOf(c.body + "\nDone.\n")) << c.command;
     std::map<std::string, std::string> expected = c.left;
     const bool rewrittenCopy = c.body.find("Changed Messages: 2") != std::string::npos;
-    expected["out/139c0001.out"] = c.status == 3 ? original(kHub)
+    expected["out/139c0001.out"] = c.status == 3 ? echoPacket(kHub)
                                    : rewrittenCopy ? withHeaderOrigin(packet(kOld, kHub, {}), kNew)
-                                                   : rewritten(kHub);
-    expected["out/139c0002.out"] = rewritten(kSecond);
+                                                   : echoPacketRewritten(kHub);
+    expected["out/139c0002.out"] = echoPacketRewritten(kSecond);
     std::map<std::string, std::string> found = files();
     found.erase("new.pkt");
     found.erase("other.txt");
@@ -270,7 +260,7 @@ TEST_F(BusyFlags, InterruptedRunIsFinishedWhateverTheNextRunsArguments) {
       // Another list: the node is finished, then the run does its own work.
       {{"2:5020/999", "2:5020/2"}, "Destination \"2:5020/2\" selects 2:5020/2.All\n",
        finishing + fromLine("139c0002.out", kSecond) + "Changed Messages: 1\n", "2:5020/999.0",
-       {{"out/139c0001.out", rewritten(kHub)}, {"out/139c0002.out", rewritten(kSecond)}}},
+       {{"out/139c0001.out", echoPacketRewritten(kHub)}, {"out/139c0002.out", echoPacketRewritten(kSecond)}}},
       // Another origin: the finished packet then moves on to it, whole.
       {{"2:5020/3000", "World"}, "Destination \"World\" selects World\n",
        finishing + fromLine("139c0001.out", kHub, kNew) + "Changed Messages: 1\n" +
@@ -315,25 +305,25 @@ TEST_F(BusyFlags, InterruptedWorkIsFinishedFirstAndThePreviewForetellsIt) {
   const Case cases[] = {
       // A dead flag deep in the tree is finished before a malformed packet
       // in the outbound stops the run.
-      {{{"out/139c0001.pnt/00000001.cut", original(point)},
+      {{{"out/139c0001.pnt/00000001.cut", echoPacket(point)},
         {"out/139c0001.pnt/00000001.bsy", deadFlag},
         {"out/00000000.dut", malformed}},
        joined("out", pointDir + "00000001.bsy") + finishing +
            fromLine(pointDir + "00000001.cut", point) + "Changed Messages: 1\n" +
            fromLine("00000000.dut", {2, 463, 68, 0}) + "Error in " +
            joined("out", "00000000.dut") + "\n",
-       {{"out/139c0001.pnt/00000001.cut", rewritten(point)}, {"out/00000000.dut", malformed}}},
+       {{"out/139c0001.pnt/00000001.cut", echoPacketRewritten(point)}, {"out/00000000.dut", malformed}}},
       // Finishing covers the packets the node's flow files attach, without -b.
       {{{"out/139c0001.bsy", deadFlag},
         {"out/139c0001.flo", "^pkt/a.pkt\n"},
-        {"pkt/a.pkt", original(kHub)},
+        {"pkt/a.pkt", echoPacket(kHub)},
         {"out/00000000.dut", malformed}},
        joined("out", "139c0001.bsy") + finishing + "pkt/a.pkt" +
            fromLine("", kHub).substr(std::string("out").size() + 1) + "Changed Messages: 1\n" +
            fromLine("00000000.dut", {2, 463, 68, 0}) + "Error in " +
            joined("out", "00000000.dut") + "\n",
        {{"out/139c0001.flo", "^pkt/a.pkt\n"},
-        {"pkt/a.pkt", rewritten(kHub)},
+        {"pkt/a.pkt", echoPacketRewritten(kHub)},
         {"out/00000000.dut", malformed}}},
       // A short packet of a node being finished is the run's error, not busy.
       {{{"out/139c0001.out", std::string(30, 'x')}, {"out/139c0001.bsy", deadFlag}},
@@ -402,7 +392,7 @@ TEST_F(BusyFlags, HardKillLeavesTheFlagForTheNextRunToFinish) {
 
 TEST_F(BusyFlags, RunHoldsItsFlagInLowerCaseWithItsProcessId) {
   if (windowsTarget()) GTEST_SKIP() << kPosixOnly;
-  writeFile("out/139C0001.OUT", original(kHub));
+  writeFile("out/139C0001.OUT", echoPacket(kHub));
   // The packet is read again, whole, under the flag.
   Started first = start({"-oout", "2:5020/999", "World"}, withFault("areaRead:1:pause"));
   ASSERT_TRUE(appears("out/139c0001.bsy"));
@@ -412,7 +402,7 @@ TEST_F(BusyFlags, RunHoldsItsFlagInLowerCaseWithItsProcessId) {
   EXPECT_EQ(second.console, consoleOf(busyLine("139C0001.OUT") + "\nDone.\n"));
   RunOutput firstOut = finish(first);
   EXPECT_EQ(firstOut.status, 0);
-  EXPECT_EQ(readFile("out/139C0001.OUT"), rewritten(kHub));
+  EXPECT_EQ(readFile("out/139C0001.OUT"), echoPacketRewritten(kHub));
   EXPECT_EQ(namesIn("out"), std::set<std::string>{"139C0001.OUT"});
 }
 
@@ -424,10 +414,10 @@ TEST_F(BusyFlags, InterruptionRemovesTheFlagOnceThePacketIsWhole) {
     std::string packetAfter;
   };
   const Case cases[] = {
-      {"areaRead:1:pause", SIGTERM, original(kHub)},
-      {"areaRead:1:pause", SIGHUP, original(kHub)},
+      {"areaRead:1:pause", SIGTERM, echoPacket(kHub)},
+      {"areaRead:1:pause", SIGHUP, echoPacket(kHub)},
       // In the middle of the writes the signal waits for the header.
-      {"areaWrite:1:pause", SIGINT, rewritten(kHub)},
+      {"areaWrite:1:pause", SIGINT, echoPacketRewritten(kHub)},
   };
   for (const Case& c : cases) {
     writePackets();
@@ -472,7 +462,7 @@ TEST_F(BusyFlags, FlagFailuresStopTheRunAndTheNextRunCleansUp) {
     EXPECT_EQ(out.console, consoleOf(body)) << c.fault;
     RunOutput next = run({"-oout", "2:5020/999", "World"});
     EXPECT_EQ(next.status, 0) << c.fault;
-    EXPECT_EQ(readFile("out/139c0001.out"), rewritten(kHub)) << c.fault;
+    EXPECT_EQ(readFile("out/139c0001.out"), echoPacketRewritten(kHub)) << c.fault;
     EXPECT_EQ(namesIn("out"), (std::set<std::string>{"139c0001.out", "139c0002.out"})) << c.fault;
   }
 }
@@ -484,7 +474,7 @@ TEST_F(BusyFlags, FlagThatCannotBeCreatedLeavesThePacketUntouched) {
   RunOutput out = runWithMode("out", 0555, {"-oout", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 2);
   EXPECT_EQ(out.console, consoleOf("Error: cannot open " + joined("out", "139c0001.out") + "\n"));
-  EXPECT_EQ(readFile("out/139c0001.out"), original(kHub));
+  EXPECT_EQ(readFile("out/139c0001.out"), echoPacket(kHub));
 }
 
 }  // namespace

@@ -278,6 +278,16 @@ std::string addressText(const NodeAddress& a) {
   return buffer;
 }
 
+std::string echoPacket(const NodeAddress& to) {
+  return packet(kOld, to, {echomail("A", 5020, 100, "x")});
+}
+
+std::string echoPacketRewritten(const NodeAddress& to) {
+  TestMessage changed = echomail("A", 5020, 100, "x");
+  changed.origNode = 999;
+  return withHeaderOrigin(packet(kOld, to, {changed}), kNew);
+}
+
 std::string inTargetCodePage(const std::string& utf8, const char* codePage) {
   if (!EndToEnd::windowsTarget()) return utf8;
   iconv_t converter = iconv_open(codePage, "UTF-8");

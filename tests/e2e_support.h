@@ -129,6 +129,11 @@ class FileHolder {
 // Shorthand for the program's address fragment in expected text.
 std::string addressText(const NodeAddress& address);
 
+// A packet from kOld to `to` holding one echomail message from 2:5020/100,
+// and the same packet as a run giving it the origin kNew leaves it.
+std::string echoPacket(const NodeAddress& to);
+std::string echoPacketRewritten(const NodeAddress& to);
+
 // UTF-8 text as the program under test shows it: unchanged from the POSIX
 // build, in the given ANSI code page (as iconv names it) from the Windows one.
 std::string inTargetCodePage(const std::string& utf8, const char* codePage);

@@ -120,6 +120,18 @@ bool needsRewrite(const Bundle& bundle) {
                      [](const Judged& j) { return j.verdict == MemberVerdict::Rewrite; });
 }
 
+// Grows the run's area to the largest packet of the bundle that changes, so
+// that no allocation fails once the new bundle is begun.
+void reserveForRewrites(const Bundle& bundle, MessageArea* area) {
+  std::uint32_t largest = kPacketHeaderSize;
+  for (std::size_t i = 0; i < bundle.judged.size(); ++i) {
+    if (bundle.judged[i].verdict == MemberVerdict::Rewrite) {
+      largest = std::max(largest, bundle.archive.members[i].size);
+    }
+  }
+  resizeMessageArea(area, largest - kPacketHeaderSize);
+}
+
 // Opens and judges the bundle; when a packet of it is to change, takes its
 // node's flag and judges it again under it, as its name has it then.
 Opening openUnderFlag(Bundle* bundle, const Work& work, Scan* scan) {
@@ -273,6 +285,7 @@ bool processBundle(const std::string& path, const std::string& flowName, const W
   }
   NewBundle fresh;
   const bool writing = !scan->run->preview && needsRewrite(bundle);
+  if (writing) reserveForRewrites(bundle, &scan->run->area);
   if (writing && !startNewBundle(bundle, scan, &fresh)) {
     reportMessage("Error in %s\n", bundle.path.c_str());
     leave(&bundle, Opening::Failed);

@@ -61,6 +61,8 @@ std::vector<ListedFile> listedMail(const std::string& content) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty() || line[0] == '~' || line[0] == '!') continue;
     if (line[0] == '#' || line[0] == '^' || line[0] == '-' || line[0] == '@') line.remove_prefix(1);
+    // The system would take the path as ending at a NUL: another file.
+    if (line.find('\0') != std::string_view::npos) continue;
     const std::string_view name = lastComponent(line);
     if (isBundleName(name)) {
       listed.push_back(ListedFile{std::string(line), ListedKind::Bundle});

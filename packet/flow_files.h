@@ -27,7 +27,7 @@ struct ListedFile {
 // a bundle when its last component is 8 hexadecimal digits, a dot, a day
 // ("mo", "tu", "we", "th", "fr", "sa", "su") and one digit or letter, and a
 // packet when it ends in ".pkt", all in any ASCII letter case; every other
-// path is left out.
+// path is left out, and so is one holding a NUL byte, which no file has.
 std::vector<ListedFile> listedMail(const std::string& content);
 
 // The content of the flow file; false, with nothing listed, when it is no

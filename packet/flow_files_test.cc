@@ -5,7 +5,7 @@
 namespace {
 
 TEST(FlowFiles, LinesListBundlesAndPacketsOnly) {
-  const std::string content =
+  const char content[] =
       "^/var/spool/ftn/out/00000fa0.mo0\n"  // sent, then removed
       "#out/0000FA0B.TU9\r\n"                // sent, then truncated
       "-pkt/1a2b3c4d.PKT\n"
@@ -20,8 +20,9 @@ TEST(FlowFiles, LinesListBundlesAndPacketsOnly) {
       "out/00000fa0.mx0\n"
       "out/00000fa0.mo0/\n"
       "out/readme.txt\n"
+      "/etc/passwd\0/x.pkt\n"                // the system would open /etc/passwd
       "out/00000fa0.fr_";
-  const std::vector<ListedFile> listed = listedMail(content);
+  const std::vector<ListedFile> listed = listedMail(std::string(content, sizeof content - 1));
   const std::vector<std::pair<std::string, ListedKind>> expected = {
       {"/var/spool/ftn/out/00000fa0.mo0", ListedKind::Bundle},
       {"out/0000FA0B.TU9", ListedKind::Bundle},

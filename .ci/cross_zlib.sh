@@ -7,9 +7,17 @@
 # version), and the build needs nothing of it but zlib.h, zconf.h and libz.a.
 #   cross_zlib.sh armhf s390x
 set -euo pipefail
+# The cross compilers' triplet for each Debian architecture we build for.
+triplet_of() {
+  case "$1" in
+    armhf) echo arm-linux-gnueabihf ;;
+    s390x) echo s390x-linux-gnu ;;
+    *) echo "cross_zlib.sh: no cross build for $1" >&2; exit 2 ;;
+  esac
+}
 missing=()
 for arch in "$@"; do
-  triplet=$(dpkg-architecture -a "$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
+  triplet=$(triplet_of "$arch")
   [ -f "/usr/$triplet/lib/libz.a" ] || missing+=("$arch")
 done
 [ ${#missing[@]} -gt 0 ] || exit 0
@@ -17,9 +25,8 @@ for arch in "${missing[@]}"; do dpkg --add-architecture "$arch"; done
 apt-get update
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-chmod 755 "$work"  # apt's sandbox user downloads into it
 for arch in "${missing[@]}"; do
-  triplet=$(dpkg-architecture -a "$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
+  triplet=$(triplet_of "$arch")
   (cd "$work" && apt-get download "zlib1g-dev:$arch")
   dpkg-deb -x "$work"/zlib1g-dev_*_"$arch".deb "$work/$arch"
   mkdir -p "/usr/$triplet/include" "/usr/$triplet/lib"

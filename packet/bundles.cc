@@ -37,10 +37,14 @@ std::string memberPath(const Bundle& bundle, const ZipMember& member) {
 
 enum class Opening { Judged, Left, Failed };
 
-// Ends the look at the bundle: closed, with its outcome.
-Opening leave(Bundle* bundle, Opening outcome) {
+void closeBundle(Bundle* bundle) {
   if (bundle->file != kNoFile) closeFile(bundle->file);
   bundle->file = kNoFile;
+}
+
+// Ends the look at the bundle: closed, with its outcome.
+Opening leave(Bundle* bundle, Opening outcome) {
+  closeBundle(bundle);
   return outcome;
 }
 
@@ -147,7 +151,7 @@ Opening openUnderFlag(Bundle* bundle, const Work& work, Scan* scan) {
   if (scan->run->preview || nameStandsFor(bundle->path, bundle->file)) return Opening::Judged;
   // A packer adds to a bundle by writing a new archive under its name: the
   // bundle is judged again as it is now, under the flag.
-  leave(bundle, Opening::Left);
+  closeBundle(bundle);
   return openUnderFlag(bundle, work, scan);
 }
 
@@ -194,7 +198,7 @@ bool dropNewBundle(NewBundle* fresh) {
 bool finishNewBundle(Bundle* bundle, NewBundle* fresh) {
   bool replaced = finishZip(&fresh->writer, bundle->archive) && flushToStorage(fresh->writer.file);
   if (replaced) copyOwnerAndMode(bundle->file, fresh->writer.file);
-  leave(bundle, Opening::Judged);
+  closeBundle(bundle);
   replaced = replaced && replaceWithFile(fresh->writer.file, fresh->temporary, bundle->path);
   if (replaced) {
     allowInterruptions();
@@ -288,7 +292,7 @@ bool processBundle(const std::string& path, const std::string& flowName, const W
   if (writing) reserveForRewrites(bundle, &scan->run->area);
   if (writing && !startNewBundle(bundle, scan, &fresh)) {
     reportMessage("Error in %s\n", bundle.path.c_str());
-    leave(&bundle, Opening::Failed);
+    closeBundle(&bundle);
     return false;
   }
   bool worked = true;
@@ -297,6 +301,6 @@ bool processBundle(const std::string& path, const std::string& flowName, const W
   }
   if (writing && worked) return finishNewBundle(&bundle, &fresh);
   if (writing) dropNewBundle(&fresh);
-  leave(&bundle, Opening::Judged);
+  closeBundle(&bundle);
   return worked;
 }

@@ -73,6 +73,10 @@ std::vector<ListedFile> listedMail(const std::string& content) {
   return listed;
 }
 
+bool listedFileCounts(const ListedFile& listed, FileStatus* status) {
+  return nameStatus(listed.path, status) && status->regular && status->length > 0;
+}
+
 bool readFlowFile(const std::string& path, std::string* content) {
   content->clear();
   FileHandle file = kNoFile;

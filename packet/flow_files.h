@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
+
 // True for a flow file's name: a base, then ".flo", ".clo", ".dlo", ".hlo"
 // or ".ilo" in any ASCII letter case.
 bool isFlowFileName(const std::string& name);
@@ -29,6 +31,11 @@ struct ListedFile {
 // packet when it ends in ".pkt", all in any ASCII letter case; every other
 // path is left out, and so is one holding a NUL byte, which no file has.
 std::vector<ListedFile> listedMail(const std::string& content);
+
+// True when the listed path names a file that counts: a regular file, not a
+// link, of at least one byte (a bundle the mailer truncated once sent has
+// none); `status` receives what it is.
+bool listedFileCounts(const ListedFile& listed, FileStatus* status);
 
 // The content of the flow file; false, with nothing listed, when it is no
 // regular file or cannot be read.

@@ -30,8 +30,7 @@ std::vector<NodePacket> packetsOfNode(const std::vector<std::string>& packetName
     }
     for (const ListedFile& listed : listedMail(content)) {
       FileStatus status;
-      if (listed.kind == ListedKind::Packet && nameStatus(listed.path, &status) &&
-          status.regular && status.length > 0) {
+      if (listed.kind == ListedKind::Packet && listedFileCounts(listed, &status)) {
         packets.push_back(NodePacket{listed.path, flowName});
       }
     }

@@ -42,7 +42,7 @@ bool processPackets(const std::vector<std::string>& names, const Work& work, Sca
 // A file the line lists that counts, and has not been handled yet.
 bool takesListed(const ListedFile& listed, ScanRun* run) {
   FileStatus status;
-  return nameStatus(listed.path, &status) && status.regular && status.length > 0 &&
+  return listedFileCounts(listed, &status) &&
          run->listedFilesHandled.insert(status.identity).second;
 }
 
@@ -58,9 +58,12 @@ bool processListedMail(const std::vector<std::string>& flowNames, const Work& wo
                    : processBundle(listed.path, flowName, work, scan))) {
         return false;
       }
-      // A new bundle is a new file under the same name, handled all the same.
+      // A new bundle is a new file under the same name, handled all the
+      // same; an attached packet is rewritten in place.
       FileStatus now;
-      if (nameStatus(listed.path, &now)) scan->run->listedFilesHandled.insert(now.identity);
+      if (!packet && nameStatus(listed.path, &now)) {
+        scan->run->listedFilesHandled.insert(now.identity);
+      }
     }
   }
   return true;

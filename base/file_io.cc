@@ -37,3 +37,9 @@ bool writeFully(FileHandle file, const void* buffer, std::size_t size) {
     return writeFileBytes(file, bytes + done, left);
   });
 }
+
+bool unchangedSince(const std::string& path, FileHandle file, const FileStatus& read) {
+  FileStatus now;
+  return nameStandsFor(path, file) && fileStatus(file, &now) && now.length == read.length &&
+         now.modified == read.modified;
+}

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "base/platform.h"
 
@@ -14,3 +15,8 @@ bool readFullyAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t
 // stalls.
 bool writeFullyAt(FileHandle file, std::int64_t offset, const void* buffer, std::size_t size);
 bool writeFully(FileHandle file, const void* buffer, std::size_t size);
+
+// True when `path` still names the open file, and the file has the length
+// and the time of last write `read` found: nothing has written it since,
+// and no other file has taken its name.
+bool unchangedSince(const std::string& path, FileHandle file, const FileStatus& read);

@@ -2,7 +2,7 @@
 // some files, taken and given up the same way on every file system.
 //
 // The flags this process takes are held: no other process can take the lock
-// on a held flag (POSIX) or open it for writing or deletion (Windows), so a
+// on a held flag (POSIX) or open it for writing (Windows), so a
 // flag that nobody holds was left by a process that died. A flag this
 // process created is removed when the process is interrupted (SIGINT,
 // SIGTERM, SIGHUP; on Windows Ctrl-C, Ctrl-Break or a closed console) or

@@ -1,7 +1,7 @@
 // Busy flags on Windows. A flag the process creates is a temporary file
-// shared for reading only, written whole and then renamed onto the flag's
-// name without replacing anything: nobody else can open it for writing or
-// deletion while it is held, which is how a live process's flag is told
+// shared for reading and deletion only, written whole and then renamed onto
+// the flag's name without replacing anything: nobody else can open it for
+// writing while it is held, which is how a live process's flag is told
 // from a dead one's. The process removes its flag itself, by handle; its
 // console handler and exit do so too, but a process ended outright
 // (TerminateProcess) leaves it, as a kill leaves it on POSIX, so that the
@@ -64,11 +64,21 @@ Opening openPlainFile(const std::string& path, DWORD access, DWORD sharing, HAND
 }
 
 // The file under the name, opened with `access` and shared for reading
-// only, which fails while another process holds it for writing or
-// deletion, as a held flag is held; a regular file whose content `accepts`
-// takes. The name cannot be taken from it while it is open.
+// only, which fails while another process holds it for writing, as a held
+// flag is held; a regular file whose content `accepts` takes. The name
+// cannot be taken from it while it is open. What it holds is read first
+// with every kind of sharing, so that a file another program owns (a
+// mailer's flag, which it may rewrite or remove at any moment) is never
+// opened in a way that could refuse that program for an instant.
 Adoption openUnheld(const std::string& path, DWORD access, const FlagContentTest& accepts,
                     HANDLE* handle, std::string* found) {
+  switch (lookAtFlag(path, found)) {
+    case FlagLook::Read: break;
+    case FlagLook::Missing: return Adoption::Vanished;
+    case FlagLook::NotRegularFile:
+    case FlagLook::Unreadable: return Adoption::NotAdoptable;
+  }
+  if (!accepts(*found)) return Adoption::NotAdoptable;
   switch (openPlainFile(path, access, FILE_SHARE_READ, handle)) {
     case Opening::Opened: break;
     case Opening::Missing: return Adoption::Vanished;
@@ -95,7 +105,8 @@ bool removeAndClose(HANDLE handle) {
 HANDLE createTemporary(const std::string& temporary) {
   auto create = [&] {
     return CreateFileW(systemPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                       FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
   };
   HANDLE handle = create();
   // Left by a process with the same id that was ended outright.
@@ -170,8 +181,7 @@ bool dropFlagFile(const std::string&) { return true; }
 
 FlagLook lookAtFlag(const std::string& path, std::string* content) {
   HANDLE handle = INVALID_HANDLE_VALUE;
-  switch (openPlainFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        &handle)) {
+  switch (openPlainFile(path, GENERIC_READ, kFullSharing, &handle)) {
     case Opening::Opened: break;
     case Opening::Missing: return FlagLook::Missing;
     case Opening::NotRegularFile: return FlagLook::NotRegularFile;

@@ -74,7 +74,10 @@ constexpr FileHandle kNoFile = -1;
 enum class OpenOutcome {
   Opened,
   NotRegularFile,  // a link or a directory (on Windows anything but a disk file): not opened
-  Vanished,        // nothing has the name any more
+  Vanished,        // nothing has the name any more (on Windows also a file a
+                   // program has deleted while another still holds it open)
+  InUse,           // another program holds it open denying what was asked
+                   // (Windows only: POSIX locks are advisory)
   Failed,
 };
 
@@ -82,8 +85,8 @@ enum class OpenOutcome {
 // kNoFile, which makes openPacketFile use the path (Windows).
 FileHandle openDirectory(const std::string& path);
 
-// Opens an existing packet for reading and writing, untranslated, with full
-// sharing, never creating it, never following a symbolic link in its last
+// Opens an existing packet for reading and writing, untranslated, sharing
+// reading, writing and deletion with other programs, never creating it, never following a symbolic link in its last
 // component and never waiting: the packet `name` in the open `directory`,
 // or at `path` when that is kNoFile. On POSIX what the name stands for is
 // not looked at (a FIFO put in its place opens and then cannot be read; ask
@@ -124,6 +127,7 @@ struct FileIdentity {
 
 struct FileStatus {
   std::int64_t length = 0;  // in bytes
+  std::int64_t modified = 0;  // the time of the last write, in the system's finest unit
   bool regular = false;     // a plain file, not a FIFO, device, directory or link
   std::uint64_t names = 1;  // how many names (hard links) the file has
   FileIdentity identity;
@@ -137,24 +141,28 @@ bool fileStatus(FileHandle file, FileStatus* status);
 // cannot be learned.
 bool nameStatus(const std::string& path, FileStatus* status);
 
-// Opens an existing regular file for reading only, untranslated, with full
-// sharing, never following a symbolic link in its last component and never
+// Opens an existing regular file for reading only, untranslated, sharing
+// reading, writing and deletion, never following a symbolic link in its last component and never
 // waiting.
 OpenOutcome openFileForReading(const std::string& path, FileHandle* file);
 
 // Creates the file `path` for writing, exclusively, and holds it as this
 // process holds its busy flags (flag_file.h), so that another process can
-// tell it from what a dead process left (removeUnheldFile). kNoFile when
-// the name exists or the file cannot be created.
+// tell it from what a dead process left (removeUnheldFile); others may
+// still read, rename or remove it. kNoFile when the name exists or the
+// file cannot be created.
 FileHandle createHeldFile(const std::string& path);
 
 // Has the system store what was written to the file on its device.
 bool flushToStorage(FileHandle file);
 
-// Gives the new file the owner, group and permissions of `model` as far as
-// the system allows this process; on Windows a new file takes its access
-// from its directory, and nothing is done.
-void copyOwnerAndMode(FileHandle model, FileHandle file);
+// Gives the new file what decides who may read, change and remove `model`,
+// in this order: its owner and group, its mode, its access control list,
+// then its other extended attributes (POSIX: the POSIX ACL and the "user."
+// attributes); on Windows its access control list, and its owner and group
+// where this process may set them. False when any of these cannot be given
+// (the new file must then not take the old one's place).
+bool copyOwnerAndPermissions(FileHandle model, FileHandle file);
 
 // Renames the held file `from` (open as `file`) to `to`, replacing what has
 // that name in one step, so that a reader opens the old file or the new

@@ -7,10 +7,13 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "base/flag_file.h"
 #include "base/posix_support.h"
@@ -242,6 +245,7 @@ namespace {
 FileStatus statusOf(const struct stat& now) {
   FileStatus status;
   status.length = static_cast<std::int64_t>(now.st_size);
+  status.modified = static_cast<std::int64_t>(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec;
   status.regular = S_ISREG(now.st_mode);
   status.names = static_cast<std::uint64_t>(now.st_nlink);
   status.identity = {static_cast<std::uint64_t>(now.st_dev), static_cast<std::uint64_t>(now.st_ino)};
@@ -293,15 +297,85 @@ FileHandle createHeldFile(const std::string& path) {
 
 bool flushToStorage(FileHandle file) { return fsync(descriptor(file)) == 0; }
 
-void copyOwnerAndMode(FileHandle model, FileHandle file) {
-  struct stat wanted;
-  if (fstat(descriptor(model), &wanted) != 0) return;
-  // Allowed to root, or to an owner who is in the group: the rest is
-  // still the mode, which decides who may read and remove what it covers.
-  if (fchown(descriptor(file), wanted.st_uid, wanted.st_gid) != 0) {
-    (void)fchown(descriptor(file), static_cast<uid_t>(-1), wanted.st_gid);
+namespace {
+
+const char kAccessAcl[] = "system.posix_acl_access";
+
+// What an extended-attribute call gives: asked first for its size, then
+// for the bytes, again when they grew in between (ERANGE).
+template <typename Call>
+bool readSized(Call call, std::string* value) {
+  for (;;) {
+    ssize_t size = call(nullptr, 0);
+    if (size < 0) return false;
+    value->assign(static_cast<std::size_t>(size), '\0');
+    ssize_t got = call(&(*value)[0], value->size());
+    if (got >= 0) {
+      value->resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE) return false;
   }
-  fchmod(descriptor(file), wanted.st_mode & 0777);
+}
+
+// The value of the attribute `name` of the open file; false when it has
+// none or the file system keeps no such attributes.
+bool attributeOf(int fd, const char* name, std::string* value) {
+  return readSized([&](char* bytes, std::size_t size) { return fgetxattr(fd, name, bytes, size); },
+                   value);
+}
+
+bool lacksAttributes(int error) { return error == ENODATA || error == ENOTSUP; }
+
+// The model's ACL, or none: a new file may have had one of the directory's
+// default ACL given to it.
+bool copyAcl(int model, int file) {
+  std::string acl;
+  if (attributeOf(model, kAccessAcl, &acl)) {
+    return fsetxattr(file, kAccessAcl, acl.data(), acl.size(), 0) == 0;
+  }
+  if (!lacksAttributes(errno)) return false;
+  return fremovexattr(file, kAccessAcl) == 0 || lacksAttributes(errno);
+}
+
+// The names of the file's attributes, each ended by a NUL.
+bool attributeNames(int fd, std::string* names) {
+  return readSized([&](char* bytes, std::size_t size) { return flistxattr(fd, bytes, size); },
+                   names) ||
+         lacksAttributes(errno);
+}
+
+bool copyUserAttributes(int model, int file) {
+  std::string names;
+  if (!attributeNames(model, &names)) return false;
+  for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+    const char* name = names.c_str() + at;
+    if (std::string(name).compare(0, 5, "user.") != 0) continue;
+    std::string value;
+    if (!attributeOf(model, name, &value) ||
+        fsetxattr(file, name, value.data(), value.size(), 0) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool copyOwnerAndPermissions(FileHandle model, FileHandle file) {
+  const int from = descriptor(model), to = descriptor(file);
+  struct stat wanted, now;
+  if (fstat(from, &wanted) != 0) return false;
+  // Refused to anyone but root unless the owner stays and the group is one
+  // of ours; then it is enough that the new file has them already.
+  if (fchown(to, wanted.st_uid, wanted.st_gid) != 0 &&
+      (fstat(to, &now) != 0 || now.st_uid != wanted.st_uid || now.st_gid != wanted.st_gid)) {
+    return false;
+  }
+  // After the owner, whose change clears the set-id bits; before the ACL,
+  // whose mask becomes the group's bits.
+  return fchmod(to, wanted.st_mode & 07777) == 0 && copyAcl(from, to) &&
+         copyUserAttributes(from, to);
 }
 
 bool replaceWithFile(FileHandle file, const std::string& from, const std::string& to) {

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <io.h>
 #include <share.h>
 
@@ -63,6 +64,19 @@ bool isDotOrDotDot(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
+// True when the open that just failed met a file that a program has
+// deleted while another still holds it open: the system keeps its name
+// until the last handle goes, but it is gone for every purpose of ours.
+bool metDeletePending() {
+  constexpr LONG kStatusDeletePending = static_cast<LONG>(0xC0000056);
+  using LastStatus = LONG(WINAPI*)();
+  // Asked of ntdll at run time, which every Windows has, so that the
+  // program needs no import library beyond the usual ones.
+  static const LastStatus lastStatus = reinterpret_cast<LastStatus>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus")));
+  return lastStatus != nullptr && lastStatus() == kStatusDeletePending;
+}
+
 // Opens the plain disk file at `path`, never a link, directory or device.
 OpenOutcome openExistingFile(const std::string& path, DWORD access, DWORD sharing,
                              FileHandle* file) {
@@ -71,9 +85,11 @@ OpenOutcome openExistingFile(const std::string& path, DWORD access, DWORD sharin
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        (error == ERROR_ACCESS_DENIED && metDeletePending())) {
       return OpenOutcome::Vanished;
     }
+    if (error == ERROR_SHARING_VIOLATION) return OpenOutcome::InUse;
     return isDirectory(path) ? OpenOutcome::NotRegularFile : OpenOutcome::Failed;
   }
   if (!isPlainDiskFile(handle)) {
@@ -224,9 +240,7 @@ bool nameExists(const std::string& path) { return pathExists(path); }
 
 bool nameStandsFor(const std::string& path, FileHandle file) {
   // No access asked for, so that no sharing mode can refuse the open.
-  HANDLE named = CreateFileW(systemPath(path).c_str(), 0,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING,
+  HANDLE named = CreateFileW(systemPath(path).c_str(), 0, kFullSharing, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION a, b;
@@ -266,8 +280,9 @@ FileHandle openDirectory(const std::string&) { return kNoFile; }
 
 OpenOutcome openPacketFile(FileHandle, const std::string&, const std::string& path,
                            FileHandle* file) {
-  return openExistingFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          file);
+  // A mailer may remove a packet it has sent at any moment, also while
+  // the run has it open.
+  return openExistingFile(path, GENERIC_READ | GENERIC_WRITE, kFullSharing, file);
 }
 
 FileHandle openStatusLogFile(const std::string& path) {
@@ -317,6 +332,9 @@ bool statusOf(HANDLE handle, FileStatus* status) {
   if (!GetFileInformationByHandle(handle, &information)) return false;
   status->length = static_cast<std::int64_t>(
       (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
+  status->modified = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
+      information.ftLastWriteTime.dwLowDateTime);
   status->regular = GetFileType(handle) == FILE_TYPE_DISK &&
                     kindOf(information.dwFileAttributes) == EntryKind::RegularFile;
   status->names = information.nNumberOfLinks;
@@ -333,9 +351,7 @@ bool fileStatus(FileHandle file, FileStatus* status) { return statusOf(handleOf(
 
 bool nameStatus(const std::string& path, FileStatus* status) {
   // No access asked for, so that no sharing mode can refuse the open.
-  HANDLE named = CreateFileW(systemPath(path).c_str(), 0,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING,
+  HANDLE named = CreateFileW(systemPath(path).c_str(), 0, kFullSharing, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
   bool known = statusOf(named, status);
@@ -344,20 +360,52 @@ bool nameStatus(const std::string& path, FileStatus* status) {
 }
 
 OpenOutcome openFileForReading(const std::string& path, FileHandle* file) {
-  return openExistingFile(path, GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, file);
+  return openExistingFile(path, GENERIC_READ, kFullSharing, file);
 }
 
 FileHandle createHeldFile(const std::string& path) {
-  // Shared for reading only, as a held flag is.
-  HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                              FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Not shared for writing, as a held flag is; WRITE_DAC and WRITE_OWNER
+  // to give it the access of the file it is to replace.
+  HANDLE handle = CreateFileW(systemPath(path).c_str(),
+                              GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   return handle == INVALID_HANDLE_VALUE ? kNoFile : fileOf(handle);
 }
 
 bool flushToStorage(FileHandle file) { return FlushFileBuffers(handleOf(file)) != 0; }
 
-void copyOwnerAndMode(FileHandle, FileHandle) {}
+bool copyOwnerAndPermissions(FileHandle model, FileHandle file) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PSID owner = nullptr, group = nullptr;
+  PACL access = nullptr;
+  if (GetSecurityInfo(handleOf(model), SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                          DACL_SECURITY_INFORMATION,
+                      &owner, &group, &access, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  // What the old file inherits from the directory the new one inherits
+  // too; only its own entries are given, and its protection, if any.
+  const SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED)
+                                               ? PROTECTED_DACL_SECURITY_INFORMATION
+                                               : UNPROTECTED_DACL_SECURITY_INFORMATION;
+  const bool given = SetSecurityInfo(handleOf(file), SE_FILE_OBJECT,
+                                     DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr,
+                                     access, nullptr) == ERROR_SUCCESS;
+  // Who owns a file decides nothing of who may use it once its access
+  // list is given, and only a backup operator may give it to another.
+  if (given) {
+    SetSecurityInfo(handleOf(file), SE_FILE_OBJECT,
+                    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner, group, nullptr,
+                    nullptr);
+  }
+  LocalFree(descriptor);
+  return given;
+}
 
 bool replaceWithFile(FileHandle file, const std::string&, const std::string& to) {
   if (!renameByHandle(handleOf(file), to, true)) return false;

@@ -21,6 +21,10 @@ std::wstring extendedWhenLong(const std::wstring& full);
 // The path as the wide functions take it, extended when it is long.
 std::wstring systemPath(const std::string& path);
 
+// Reading, writing and deletion shared: what every open of a file another
+// program may be using asks, so that the open never gets in its way.
+constexpr DWORD kFullSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 inline HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 inline FileHandle fileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
 

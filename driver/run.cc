@@ -76,7 +76,10 @@ int workInOutbound(const RunSettings& settings, int positionalCount,
                             : scanOutbound(outboundDir, newOrigin, destinations, &run);
   if (outcome == ScanOutcome::Failed) return kExitPacketError;
   consoleMessage(settings.preview ? "\nPreview done: nothing was written.\n" : "\nDone.\n");
-  return outcome == ScanOutcome::BusyNodeLeft ? kExitBusyNodeLeft : kExitNormal;
+  // Busy wins: the later run that finds the busy mail done tells, by its
+  // own status, of what is left for the sysop.
+  if (run.tally.busy > 0) return kExitBusyNodeLeft;
+  return run.tally.leftAsItIs > 0 ? kExitMailLeft : kExitNormal;
 }
 
 // True when anything exists under the path, after one trailing path
@@ -140,7 +143,8 @@ int runPelorin(int argc, const char* const* argv) {
     return kExitStatusLog;
   }
   int status = workInOutbound(settings, positionalCount, argv + first);
-  const bool wentThrough = status == kExitNormal || status == kExitBusyNodeLeft;
+  const bool wentThrough =
+      status == kExitNormal || status == kExitBusyNodeLeft || status == kExitMailLeft;
   if (wentThrough) {
     closeStatusLog();
   } else {

@@ -11,6 +11,7 @@ constexpr int kExitUsage = 1;
 constexpr int kExitPacketError = 2;
 constexpr int kExitBusyNodeLeft = 3;  // the pass was complete but for busy nodes' packets
 constexpr int kExitStatusLog = 4;  // cannot be opened, or a write to it failed
+constexpr int kExitMailLeft = 5;   // complete, but mail was left as it is for the sysop
 constexpr int kExitOutOfMemory = 7;
 
 // Runs the whole program on its command line (argv[0] is the program's own

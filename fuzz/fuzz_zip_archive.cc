@@ -44,8 +44,8 @@ bool writeAnew(const ZipArchive& archive, ZipWriter* writer, std::vector<std::st
     std::string& bytes = (*contents)[i];
     (*rewritten)[i] = contentOf(archive, member, &bytes);
     unsigned char* at = reinterpret_cast<unsigned char*>(&bytes[0]);
-    if (!((*rewritten)[i] ? rewriteMember(writer, archive, member, {{at, bytes.size()}})
-                          : copyMember(writer, archive, member))) {
+    if (((*rewritten)[i] ? rewriteMember(writer, archive, member, {{at, bytes.size()}})
+                         : copyMember(writer, archive, member)) != ZipWrite::Written) {
       return false;
     }
   }

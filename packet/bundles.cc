@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/ascii.h"
+#include "base/file_io.h"
 #include "base/messages.h"
 #include "base/platform.h"
 #include "packet/flow_files.h"
@@ -21,7 +22,7 @@ struct Bundle {
   std::string path;      // as the flow file writes it
   std::string flowName;  // whose node it belongs to
   FileHandle file = kNoFile;
-  FileStatus status;
+  FileStatus status;  // as it was when its directory was read
   ZipArchive archive;
   std::vector<Judged> judged;  // for each member, from its header
 };
@@ -48,19 +49,35 @@ Opening leave(Bundle* bundle, Opening outcome) {
   return outcome;
 }
 
-Opening reportLeft(Bundle* bundle, const char* format) {
-  reportMessage(format, bundle->path.c_str());
-  return leave(bundle, Opening::Left);
+// A bundle that cannot be judged, or would be left, while another program
+// has a flag of its node is that program's work in progress, a packer's
+// half-written archive say: it is busy, whatever its bytes.
+bool leftBusy(Bundle* bundle, Scan* scan) {
+  if (!nodeFlaggedByOthers(scan->flags, bundle->flowName)) return false;
+  reportBusyPacket(bundle->path, scan);
+  closeBundle(bundle);
+  return true;
 }
 
-Opening reportFailed(Bundle* bundle, const char* format) {
+Opening failUnlessBusy(Bundle* bundle, Scan* scan, const char* format) {
+  if (leftBusy(bundle, scan)) return Opening::Left;
   reportMessage(format, bundle->path.c_str());
   return leave(bundle, Opening::Failed);
 }
 
+Opening leaveUnlessBusy(Bundle* bundle, Scan* scan, const char* why) {
+  if (leftBusy(bundle, scan)) return Opening::Left;
+  reportLeftAsItIs(bundle->path, why, scan);
+  return leave(bundle, Opening::Left);
+}
+
+bool cannotBeJudged(const Judged& judged) {
+  return judged.verdict == MemberVerdict::Short || judged.verdict == MemberVerdict::Damaged;
+}
+
 // Judges each packet member from its header, read alone, up to the first
 // that cannot be judged: the rest are never reached.
-Opening judgeMembers(Bundle* bundle, const Work& work) {
+Opening judgeMembers(Bundle* bundle, const Work& work, Scan* scan) {
   bundle->judged.assign(bundle->archive.members.size(), Judged{});
   for (std::size_t i = 0; i < bundle->judged.size(); ++i) {
     const ZipMember& member = bundle->archive.members[i];
@@ -72,16 +89,19 @@ Opening judgeMembers(Bundle* bundle, const Work& work) {
     }
     switch (readMember(bundle->archive, member, {{judged.header.bytes, kPacketHeaderSize}}, false)) {
       case MemberReading::Read: break;
-      case MemberReading::Damaged: judged.verdict = MemberVerdict::Damaged; return Opening::Judged;
-      case MemberReading::Failed: return reportFailed(bundle, "Error: cannot read %s\n");
+      case MemberReading::Damaged: judged.verdict = MemberVerdict::Damaged; break;
+      case MemberReading::Failed: return failUnlessBusy(bundle, scan, "Error: cannot read %s\n");
     }
+    if (judged.verdict == MemberVerdict::Damaged) break;
     switch (judgePacket(work, judged.header)) {
       case Verdict::Unlisted: judged.verdict = MemberVerdict::Unlisted; break;
       case Verdict::AlreadyFrom: judged.verdict = MemberVerdict::AlreadyFrom; break;
       case Verdict::Rewrite: judged.verdict = MemberVerdict::Rewrite; break;
     }
   }
-  return Opening::Judged;
+  // Reported when its turn comes, unless the node is busy.
+  const bool judgedWhole = std::none_of(bundle->judged.begin(), bundle->judged.end(), cannotBeJudged);
+  return judgedWhole || !leftBusy(bundle, scan) ? Opening::Judged : Opening::Left;
 }
 
 bool packetsUseOtherMethods(const ZipArchive& archive) {
@@ -91,37 +111,65 @@ bool packetsUseOtherMethods(const ZipArchive& archive) {
 }
 
 // Opens the bundle, reads its directory and judges its packets.
-Opening openBundle(Bundle* bundle, const Work& work) {
+Opening openBundle(Bundle* bundle, const Work& work, Scan* scan) {
   switch (openFileForReading(bundle->path, &bundle->file)) {
     case OpenOutcome::Opened: break;
     case OpenOutcome::NotRegularFile:
     case OpenOutcome::Vanished: return Opening::Left;
-    case OpenOutcome::Failed:
-      reportMessage("Error: cannot open %s\n", bundle->path.c_str());
-      return Opening::Failed;
+    case OpenOutcome::InUse: reportBusyPacket(bundle->path, scan); return Opening::Left;
+    case OpenOutcome::Failed: return failUnlessBusy(bundle, scan, "Error: cannot open %s\n");
   }
   if (!fileStatus(bundle->file, &bundle->status)) {
-    return reportFailed(bundle, "Error: cannot read %s\n");
+    return failUnlessBusy(bundle, scan, "Error: cannot read %s\n");
   }
   // Sent already: the mailer truncates what it has sent.
   if (bundle->status.length == 0) return leave(bundle, Opening::Left);
   switch (readZipArchive(bundle->file, bundle->status.length, &bundle->archive)) {
     case ZipReading::Read: break;
-    case ZipReading::NotZip: return reportLeft(bundle, "%s is no ZIP archive, left as it is\n");
+    case ZipReading::NotZip: return leaveUnlessBusy(bundle, scan, "is no ZIP archive");
     case ZipReading::Unsupported:
-      return reportLeft(bundle, "%s uses a ZIP feature not handled here, left as it is\n");
-    case ZipReading::Damaged: return reportFailed(bundle, "Error in %s\n");
-    case ZipReading::Failed: return reportFailed(bundle, "Error: cannot read %s\n");
+      return leaveUnlessBusy(bundle, scan, "uses a ZIP feature not handled here");
+    case ZipReading::Damaged: return failUnlessBusy(bundle, scan, "Error in %s\n");
+    case ZipReading::Failed: return failUnlessBusy(bundle, scan, "Error: cannot read %s\n");
   }
   if (packetsUseOtherMethods(bundle->archive)) {
-    return reportLeft(bundle, "%s uses a ZIP feature not handled here, left as it is\n");
+    return leaveUnlessBusy(bundle, scan, "uses a ZIP feature not handled here");
   }
-  return judgeMembers(bundle, work);
+  return judgeMembers(bundle, work, scan);
 }
 
 bool needsRewrite(const Bundle& bundle) {
   return std::any_of(bundle.judged.begin(), bundle.judged.end(),
                      [](const Judged& j) { return j.verdict == MemberVerdict::Rewrite; });
+}
+
+// Opens and judges the bundle; one to be replaced must have no other names.
+Opening judgeBundle(Bundle* bundle, const Work& work, Scan* scan) {
+  Opening opening = openBundle(bundle, work, scan);
+  if (opening == Opening::Judged && needsRewrite(*bundle) && bundle->status.names > 1) {
+    return leaveUnlessBusy(bundle, scan, "has other names");
+  }
+  return opening;
+}
+
+// Judges the bundle; when a packet of it is to change and the run did not
+// hold its node's flag already, takes the flag and judges the bundle again
+// under it, whatever its name stands for now: a packer may have grown it in
+// place meanwhile (zip -g), or renamed a new archive over it.
+Opening openUnderFlag(Bundle* bundle, const Work& work, Scan* scan) {
+  Opening opening = judgeBundle(bundle, work, scan);
+  if (opening != Opening::Judged || !needsRewrite(*bundle) ||
+      holdsNodeFlag(scan->flags, bundle->flowName)) {
+    return opening;
+  }
+  switch (takeNodeOf(bundle->flowName, bundle->path, scan)) {
+    case NodeTaking::Held: break;
+    case NodeTaking::Busy: return leave(bundle, Opening::Left);
+    case NodeTaking::Failed: return leave(bundle, Opening::Failed);
+  }
+  if (scan->run->preview) return Opening::Judged;
+  closeBundle(bundle);
+  return judgeBundle(bundle, work, scan);
 }
 
 // Grows the run's area to the largest packet of the bundle that changes, so
@@ -136,31 +184,16 @@ void reserveForRewrites(const Bundle& bundle, MessageArea* area) {
   resizeMessageArea(area, largest - kPacketHeaderSize);
 }
 
-// Opens and judges the bundle; when a packet of it is to change, takes its
-// node's flag and judges it again under it, as its name has it then.
-Opening openUnderFlag(Bundle* bundle, const Work& work, Scan* scan) {
-  Opening opening = openBundle(bundle, work);
-  if (opening != Opening::Judged || !needsRewrite(*bundle)) return opening;
-  if (bundle->status.names > 1) return reportLeft(bundle, "%s has other names, left as it is\n");
-  if (holdsNodeFlag(scan->flags, bundle->flowName)) return Opening::Judged;
-  switch (takeNodeOf(bundle->flowName, bundle->path, scan)) {
-    case NodeTaking::Held: break;
-    case NodeTaking::Busy: return leave(bundle, Opening::Left);
-    case NodeTaking::Failed: return leave(bundle, Opening::Failed);
-  }
-  if (scan->run->preview || nameStandsFor(bundle->path, bundle->file)) return Opening::Judged;
-  // A packer adds to a bundle by writing a new archive under its name: the
-  // bundle is judged again as it is now, under the flag.
-  closeBundle(bundle);
-  return openUnderFlag(bundle, work, scan);
-}
-
 // ---- The new bundle
 
 struct NewBundle {
   std::string temporary;
   ZipWriter writer;
 };
+
+void reportCannotWrite(const Bundle& bundle) {
+  reportMessage("Error: cannot write %s\n", bundle.path.c_str());
+}
 
 // Dead runs' temporary files beside the bundle go first, once a run for
 // each directory.
@@ -193,23 +226,42 @@ bool dropNewBundle(NewBundle* fresh) {
   return removed;
 }
 
-// The new archive, whole and stored on the device, takes the old one's
-// place; the old one is closed first, which Windows needs to replace it.
-bool finishNewBundle(Bundle* bundle, NewBundle* fresh) {
-  bool replaced = finishZip(&fresh->writer, bundle->archive) && flushToStorage(fresh->writer.file);
-  if (replaced) copyOwnerAndMode(bundle->file, fresh->writer.file);
-  closeBundle(bundle);
-  replaced = replaced && replaceWithFile(fresh->writer.file, fresh->temporary, bundle->path);
-  if (replaced) {
-    allowInterruptions();
-    return true;
+// The new archive, whole, stored on the device and given what lets the
+// mailer at the old one, takes the old one's place, unless the old one is
+// no longer what was read under the flag: the new archive would lose what
+// a packer added without it. The old one is closed just before, which
+// Windows needs to replace it.
+bool finishNewBundle(Bundle* bundle, NewBundle* fresh, Scan* scan) {
+  bool written = finishZip(&fresh->writer, bundle->archive) && flushToStorage(fresh->writer.file);
+  if (written && !copyOwnerAndPermissions(bundle->file, fresh->writer.file)) {
+    reportLeftAsItIs(bundle->path, "cannot keep its owner and permissions", scan);
+  } else if (written && !unchangedSince(bundle->path, bundle->file, bundle->status)) {
+    reportMessage("%s changed while it was read, left for the next run\n", bundle->path.c_str());
+    ++scan->run->tally.busy;
+  } else if (written) {
+    closeBundle(bundle);
+    if (replaceWithFile(fresh->writer.file, fresh->temporary, bundle->path)) {
+      allowInterruptions();
+      return true;
+    }
+    written = false;
   }
-  reportMessage("Error in %s\n", bundle->path.c_str());
-  dropNewBundle(fresh);
-  return false;
+  if (!written) reportCannotWrite(*bundle);
+  closeBundle(bundle);
+  return dropNewBundle(fresh) && written;
 }
 
 // ---- Members
+
+// The line of a failed copy into the new archive; true when it was written.
+bool copiedOrReported(ZipWrite outcome, const Bundle& bundle) {
+  switch (outcome) {
+    case ZipWrite::Written: return true;
+    case ZipWrite::ReadFailed: reportMessage("Error: cannot read %s\n", bundle.path.c_str()); break;
+    case ZipWrite::WriteFailed: reportCannotWrite(bundle); break;
+  }
+  return false;
+}
 
 bool rewritePacketMember(Bundle* bundle, const ZipMember& member, const Work& work, Scan* scan,
                          ZipWriter* writer) {
@@ -239,12 +291,13 @@ bool rewritePacketMember(Bundle* bundle, const ZipMember& member, const Work& wo
   }
   setHeaderOrigin(&header, work.origin);
   if (writer != nullptr &&
-      !rewriteMember(writer, bundle->archive, member,
-                     {{header.bytes, kPacketHeaderSize}, {area->bytes.get(), area->length}})) {
-    reportMessage("Error in %s\n", bundle->path.c_str());
+      !copiedOrReported(rewriteMember(writer, bundle->archive, member,
+                                      {{header.bytes, kPacketHeaderSize},
+                                       {area->bytes.get(), area->length}}),
+                        *bundle)) {
     return false;
   }
-  reportMessage("Changed Messages: %d\n", walk.changedCount);
+  reportChangedMessages(walk.changedCount, scan);
   return true;
 }
 
@@ -256,7 +309,9 @@ bool workOnMember(Bundle* bundle, std::size_t index, const Work& work, Scan* sca
   const Judged& judged = bundle->judged[index];
   switch (judged.verdict) {
     case MemberVerdict::AlreadyFrom:
-      if (work.destinations != nullptr) reportAlreadyFrom(memberPath(*bundle, member), judged.header);
+      if (work.destinations != nullptr) {
+        reportAlreadyFrom(memberPath(*bundle, member), judged.header, scan);
+      }
       break;
     case MemberVerdict::NoPacket:
     case MemberVerdict::Unlisted: break;
@@ -268,11 +323,29 @@ bool workOnMember(Bundle* bundle, std::size_t index, const Work& work, Scan* sca
       return false;
     case MemberVerdict::Damaged: reportMessage("Error in %s\n", bundle->path.c_str()); return false;
   }
-  if (writer != nullptr && !copyMember(writer, bundle->archive, member)) {
-    reportMessage("Error in %s\n", bundle->path.c_str());
-    return false;
+  return writer == nullptr || copiedOrReported(copyMember(writer, bundle->archive, member), *bundle);
+}
+
+bool workOnMembers(Bundle* bundle, const Work& work, Scan* scan, ZipWriter* writer) {
+  for (std::size_t i = 0; i < bundle->archive.members.size(); ++i) {
+    if (!workOnMember(bundle, i, work, scan, writer)) return false;
   }
   return true;
+}
+
+// The bundle judged under the flag, written anew.
+bool rewriteBundle(Bundle* bundle, const Work& work, Scan* scan) {
+  reserveForRewrites(*bundle, &scan->run->area);
+  NewBundle fresh;
+  if (!startNewBundle(*bundle, scan, &fresh)) {
+    reportCannotWrite(*bundle);
+    closeBundle(bundle);
+    return false;
+  }
+  if (workOnMembers(bundle, work, scan, &fresh.writer)) return finishNewBundle(bundle, &fresh, scan);
+  dropNewBundle(&fresh);
+  closeBundle(bundle);
+  return false;
 }
 
 }  // namespace
@@ -287,20 +360,8 @@ bool processBundle(const std::string& path, const std::string& flowName, const W
     case Opening::Left: return true;
     case Opening::Failed: return false;
   }
-  NewBundle fresh;
-  const bool writing = !scan->run->preview && needsRewrite(bundle);
-  if (writing) reserveForRewrites(bundle, &scan->run->area);
-  if (writing && !startNewBundle(bundle, scan, &fresh)) {
-    reportMessage("Error in %s\n", bundle.path.c_str());
-    closeBundle(&bundle);
-    return false;
-  }
-  bool worked = true;
-  for (std::size_t i = 0; worked && i < bundle.archive.members.size(); ++i) {
-    worked = workOnMember(&bundle, i, work, scan, writing ? &fresh.writer : nullptr);
-  }
-  if (writing && worked) return finishNewBundle(&bundle, &fresh);
-  if (writing) dropNewBundle(&fresh);
+  if (!scan->run->preview && needsRewrite(bundle)) return rewriteBundle(&bundle, work, scan);
+  const bool worked = workOnMembers(&bundle, work, scan, nullptr);
   closeBundle(&bundle);
   return worked;
 }

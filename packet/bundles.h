@@ -18,17 +18,29 @@
 //   for a malformed one. Other members, and packets that do not change,
 //   keep their compressed bytes.
 // - A bundle in which some packet changes is judged and written only under
-//   the flag of the flow file's node (taken unless the run holds it): a
-//   busy node's bundle is reported busy and left. The new archive is
-//   written beside it under our temporary name, stored on the device, given
-//   the bundle's owner, group and mode where the system allows, and renamed
-//   over it; it is removed on every failure, and an interruption waits for
-//   it. A bundle with other names (hard links) is left with "has other
-//   names, left as it is". A bundle in which nothing changes is not written.
+//   the flag of the flow file's node (taken unless the run holds it), and
+//   judged again once the flag is taken, as it is then: a busy node's
+//   bundle is reported busy and left. The new archive is written beside it
+//   under our temporary name, stored on the device, given the bundle's
+//   owner, group, mode, ACL and extended attributes, and renamed over it;
+//   it is removed on every failure, and an interruption waits for it. Just
+//   before the rename the old bundle must still be what was read under the
+//   flag: one that changed is left with "changed while it was read, left
+//   for the next run" (counted as busy). One whose owner and permissions
+//   the new archive cannot be given is left with "cannot keep its owner and
+//   permissions, left as it is", and one with other names (hard links)
+//   with "has other names, left as it is". A bundle in which nothing
+//   changes is not written.
 // - What is no ZIP archive, and a ZIP with a feature ARCmail packers do not
 //   use (a packet stored by a method other than stored or deflated among
 //   them), is reported and left; the run goes on. A damaged archive is
-//   "Error in <bundle>", and ends the run with the bundle untouched.
+//   "Error in <bundle>", and ends the run with the bundle untouched; so
+//   does a new archive that cannot be created, written, stored or renamed,
+//   with "Error: cannot write <bundle>".
+// - A bundle that another program has a flag of its node for is busy
+//   whatever its bytes: no line of the two above, nor any error of reading
+//   it or its members' headers, is given while that program may be writing
+//   it.
 // - A missing, empty (sent and truncated) or non-regular file is passed over
 //   without a word.
 //

@@ -207,9 +207,9 @@ bool nodeLooksBusy(const BusyFlags& flags, const std::string& packetName) {
 }
 
 bool nodeFlaggedByOthers(const BusyFlags& flags, const std::string& packetName) {
-  if (holdsNodeFlag(flags, packetName)) return false;
-  return flags.flaggedInListing.count(nodeBaseOf(packetName)) != 0 ||
-         othersFlagExistsNow(flags, packetName);
+  if (holdsNodeFlag(flags, packetName)) return otherNodeFlagExists(flags, packetName);
+  const std::set<std::string>& listed = flags.preview ? flags.busyInListing : flags.flaggedInListing;
+  return listed.count(nodeBaseOf(packetName)) != 0 || othersFlagExistsNow(flags, packetName);
 }
 
 bool releaseNodeFlag(BusyFlags* flags) {

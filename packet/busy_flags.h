@@ -48,6 +48,9 @@ struct BusyFlags {
   // A preview holds no flag, but judges the packets of a node whose
   // interrupted work it shows as the run that holds its flag does.
   bool heldInPreview = false;
+  // A preview takes no lock: it judges a flag of ours by its line alone,
+  // as a dead run's that a real run would have finished and removed.
+  bool preview = false;
 };
 
 // The flags of the directory as its listing shows them, for a run that
@@ -90,8 +93,10 @@ NodeFlag takeNodeFlag(BusyFlags* flags, const std::string& packetName);
 bool nodeLooksBusy(const BusyFlags& flags, const std::string& packetName);
 
 // True when another program has a flag of the packet's node: one the
-// listing showed, or one that exists now in any of the spellings above.
-// Never while the run holds the node's flag itself.
+// listing showed (in a preview, one of our spelling only when it does not
+// hold a line of ours), or one that exists now in any of the spellings
+// above. While the run holds the node's flag: one that exists now, but
+// ours.
 bool nodeFlaggedByOthers(const BusyFlags& flags, const std::string& packetName);
 
 // Removes the flag the run holds, if any. False when it could not be

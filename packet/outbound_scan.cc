@@ -85,8 +85,7 @@ void openScanDirectory(Scan* scan) { scan->directory = openDirectory(scan->direc
 ScanOutcome endStep(Scan* scan, bool completed) {
   if (scan->directory != kNoFile) closeFile(scan->directory);
   scan->directory = kNoFile;
-  if (!releaseFlagsOf(scan) || !completed) return ScanOutcome::Failed;
-  return scan->busyNodeLeft ? ScanOutcome::BusyNodeLeft : ScanOutcome::Completed;
+  return releaseFlagsOf(scan) && completed ? ScanOutcome::Completed : ScanOutcome::Failed;
 }
 
 }  // namespace
@@ -109,6 +108,7 @@ bool listOutboundDirectory(const std::string& directory, const NodeAddress& newO
   }
   Scan& scan = listed->scan;
   scan.flags = busyFlagsOf(directory, entries, newOrigin);
+  scan.flags.preview = run->preview;
   scan.directoryPath = directory;
   scan.run = run;
   listed->flowNames = sortedNames(entries, isFlowFileEntry);

@@ -15,10 +15,10 @@
 // first of the extension) is C, D, H or O, in any ASCII letter case.
 bool isPacketName(const std::string& name);
 
+// What was left for the next run, or for the sysop, the run's tally says.
 enum class ScanOutcome {
-  Completed,     // every packet handled
-  BusyNodeLeft,  // every packet handled but those of busy nodes, left as they were
-  Failed,        // stopped at the first failure, which was reported
+  Completed,  // every packet handled, or reported and left
+  Failed,     // stopped at the first failure, which was reported
 };
 
 // The directory of packets as one listing showed it, for the two steps of
@@ -45,8 +45,7 @@ ScanOutcome finishInterruptedWork(OutboundDirectory* listed);
 // bundles its flow files list (listedMail in flow_files.h), each flow file
 // in the order packets are taken in, under the flag of its node (see
 // packet_handling.h and bundles.h); a file that flow files of any directory
-// listed before is not handled again. The outcome counts busy nodes of
-// both steps.
+// listed before is not handled again.
 ScanOutcome handlePackets(OutboundDirectory* listed, const DestinationList& destinations);
 
 // Handles every packet of the directory, in the order of their names (ASCII

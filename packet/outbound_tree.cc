@@ -123,13 +123,8 @@ ScanOutcome scanOutboundTree(const std::string& outboundDir, const NodeAddress& 
       return ScanOutcome::Failed;
     }
   }
-  bool busyNodeLeft = false;
   for (OutboundDirectory& directory : listed) {
-    switch (handlePackets(&directory, destinations)) {
-      case ScanOutcome::Completed: break;
-      case ScanOutcome::BusyNodeLeft: busyNodeLeft = true; break;
-      case ScanOutcome::Failed: return ScanOutcome::Failed;
-    }
+    if (handlePackets(&directory, destinations) == ScanOutcome::Failed) return ScanOutcome::Failed;
   }
-  return busyNodeLeft ? ScanOutcome::BusyNodeLeft : ScanOutcome::Completed;
+  return ScanOutcome::Completed;
 }

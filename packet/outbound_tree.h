@@ -39,7 +39,6 @@ std::string zoneOutboundPath(const std::string& outboundDir, const std::string& 
 // are handled, each directory as scanOutbound does. The first failure ends
 // the walk: nothing after it is touched. A directory of the tree (or the
 // one that holds the outbound) that cannot be listed is reported as "Error:
-// cannot read" and fails the walk. BusyNodeLeft when a busy node was left
-// anywhere in the tree. Every directory's scan is lent `run`.
+// cannot read" and fails the walk. Every directory's scan is lent `run`.
 ScanOutcome scanOutboundTree(const std::string& outboundDir, const NodeAddress& newOrigin,
                              const DestinationList& destinations, ScanRun* run);

@@ -24,6 +24,8 @@ struct Packet {
   std::string name;  // whose base names its node: its own, or its flow file's
   std::string path;
   bool inDirectory = true;  // named `name` in the scan's directory, or only by `path`
+  // Another program holds it open denying writes: open for reading only.
+  bool inUse = false;
   FileHandle file = kNoFile;
   PacketHeader header;
 };
@@ -43,7 +45,7 @@ Reading leaveBusy(const Packet& packet, Scan* scan) {
 // Reads the header of the open packet. A file that is no packet (a FIFO or
 // device, whose read fails) is passed over; a file too short for a header
 // is the packet of a tosser still writing it when another program has a
-// flag of its node, and an error otherwise.
+// flag of its node or holds it open, and an error otherwise.
 Reading readHeader(Packet* packet, Scan* scan) {
   if (readFullyAt(packet->file, 0, packet->header.bytes, kPacketHeaderSize)) return Reading::Read;
   FileStatus status;
@@ -53,13 +55,29 @@ Reading readHeader(Packet* packet, Scan* scan) {
       return Reading::PassedOver;
     }
     if (status.length < static_cast<std::int64_t>(kPacketHeaderSize) &&
-        nodeFlaggedByOthers(scan->flags, packet->name)) {
+        (packet->inUse || nodeFlaggedByOthers(scan->flags, packet->name))) {
       return leaveBusy(*packet, scan);
     }
   }
   reportMessage("Error: cannot read %s\n", packet->path.c_str());
   closeFile(packet->file);
   return Reading::Failed;
+}
+
+// A packet another program holds open denying writes (a Windows mailer
+// sending it) is read, to tell whether it needs rewriting; one that cannot
+// even be read is that program's work in progress.
+Reading openInUse(Packet* packet, Scan* scan) {
+  packet->inUse = true;
+  switch (openFileForReading(packet->path, &packet->file)) {
+    case OpenOutcome::Opened: return readHeader(packet, scan);
+    case OpenOutcome::NotRegularFile:
+    case OpenOutcome::Vanished: return Reading::PassedOver;
+    case OpenOutcome::InUse:
+    case OpenOutcome::Failed: break;
+  }
+  reportBusyPacket(packet->path, scan);
+  return Reading::Left;
 }
 
 Reading openPacket(Packet* packet, Scan* scan) {
@@ -71,7 +89,13 @@ Reading openPacket(Packet* packet, Scan* scan) {
     // what is no packet.
     case OpenOutcome::NotRegularFile:
     case OpenOutcome::Vanished: return Reading::PassedOver;
+    case OpenOutcome::InUse: return openInUse(packet, scan);
     case OpenOutcome::Failed:
+      // A tosser's attached packet, while it writes it under its flag.
+      if (!packet->inDirectory && nodeFlaggedByOthers(scan->flags, packet->name)) {
+        reportBusyPacket(packet->path, scan);
+        return Reading::Left;
+      }
       reportMessage("Error: cannot open %s\n", packet->path.c_str());
       return Reading::Failed;
   }
@@ -119,7 +143,7 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
     if (!countMessagesToRewrite(&scan->run->area, oldOrigin, &changedCount)) {
       return failPacket(packet.file, packet.path);
     }
-    reportMessage("Changed Messages: %d\n", changedCount);
+    reportChangedMessages(changedCount, scan);
     return closePacket(packet.file, packet.path);
   }
   deferInterruptions();
@@ -134,7 +158,7 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
   allowInterruptions();
   if (rewrite == AreaRewrite::Malformed) return failPacket(packet.file, packet.path);
   const bool written = rewrite == AreaRewrite::Written;
-  if (written) reportMessage("Changed Messages: %d\n", changedCount);
+  if (written) reportChangedMessages(changedCount, scan);
   if (written ? closePacket(packet.file, packet.path) : failPacket(packet.file, packet.path)) {
     return true;
   }
@@ -169,7 +193,9 @@ bool handlePacket(Packet* packet, const Work& work, Scan* scan) {
   bool finishedFirst = false;
   if (reading == Reading::Read) finishedFirst = finishInPreview(*scan, work, packet, &takenAway);
   Verdict verdict = reading == Reading::Read ? judgePacket(work, packet->header) : Verdict::Unlisted;
-  if (verdict == Verdict::Rewrite && !holdsNodeFlag(scan->flags, packet->name)) {
+  if (verdict == Verdict::Rewrite && packet->inUse) {
+    reading = leaveBusy(*packet, scan);
+  } else if (verdict == Verdict::Rewrite && !holdsNodeFlag(scan->flags, packet->name)) {
     reading = takeNodeFor(packet, scan);
     if (reading == Reading::Read) verdict = judgePacket(work, packet->header);
   }
@@ -182,7 +208,7 @@ bool handlePacket(Packet* packet, const Work& work, Scan* scan) {
   switch (verdict) {
     case Verdict::Unlisted: return closePacket(packet->file, packet->path);
     case Verdict::AlreadyFrom:
-      if (work.destinations != nullptr) reportAlreadyFrom(packet->path, packet->header);
+      if (work.destinations != nullptr) reportAlreadyFrom(packet->path, packet->header, scan);
       return closePacket(packet->file, packet->path);
     case Verdict::Rewrite: break;
   }
@@ -243,15 +269,28 @@ void reportFrom(const std::string& path, const PacketHeader& header) {
                 NODE_ADDRESS_ARGS(headerDestination(header)), NODE_ADDRESS_ARGS(headerOrigin(header)));
 }
 
-void reportAlreadyFrom(const std::string& path, const PacketHeader& header) {
+void reportChangedMessages(int changedCount, Scan* scan) {
+  reportMessage("Changed Messages: %d\n", changedCount);
+  RunTally& tally = scan->run->tally;
+  ++tally.rewritten;
+  tally.changedMessages += changedCount;
+}
+
+void reportAlreadyFrom(const std::string& path, const PacketHeader& header, Scan* scan) {
   reportMessage("%s to " NODE_ADDRESS_FORMAT " already from " NODE_ADDRESS_FORMAT "\n",
                 path.c_str(), NODE_ADDRESS_ARGS(headerDestination(header)),
                 NODE_ADDRESS_ARGS(headerOrigin(header)));
+  ++scan->run->tally.alreadyFrom;
 }
 
 void reportBusyPacket(const std::string& path, Scan* scan) {
   reportMessage("%s busy, left for the next run\n", path.c_str());
-  scan->busyNodeLeft = true;
+  ++scan->run->tally.busy;
+}
+
+void reportLeftAsItIs(const std::string& path, const std::string& why, Scan* scan) {
+  reportMessage("%s %s, left as it is\n", path.c_str(), why.c_str());
+  ++scan->run->tally.leftAsItIs;
 }
 
 void reportNotRemoved(const std::string& path) {

@@ -22,6 +22,16 @@ struct Work {
   const DestinationList* destinations = nullptr;
 };
 
+// The lines a run has reported on the mail, counted for its summary and
+// its exit status.
+struct RunTally {
+  int rewritten = 0;        // packets given "from" and "Changed Messages" lines
+  int changedMessages = 0;  // the sum of their "Changed Messages"
+  int alreadyFrom = 0;
+  int busy = 0;        // left for the next run: busy, or changed while it was read
+  int leftAsItIs = 0;  // left for the sysop: the lines that end in "left as it is"
+};
+
 // What a run lends every directory's scan, and keeps from one to the next.
 struct ScanRun {
   bool preview = false;    // every line of a rewrite, but nothing written: no byte, no flag
@@ -31,6 +41,7 @@ struct ScanRun {
   std::set<FileIdentity> listedFilesHandled;
   // Directories of bundles where dead runs' temporary files were looked for.
   std::set<std::string> directoriesCleaned;
+  RunTally tally;
 };
 
 // What lives for the whole pass over one directory.
@@ -39,7 +50,6 @@ struct Scan {
   FileHandle directory = kNoFile;  // open, to open packets in
   ScanRun* run = nullptr;
   BusyFlags flags;
-  bool busyNodeLeft = false;
   // Bases of the nodes whose packets were reported busy while an
   // interrupted run's work was being finished.
   std::set<std::string> busyWhileFinishing;
@@ -52,16 +62,18 @@ struct Scan {
 // it. A packet that needs rewriting is rewritten only under its node's flag,
 // which is taken unless the run holds it already, and judged again under it
 // as its name has it then: read again, or opened again when another file
-// has taken its name meanwhile. A packet of a busy node, or one too short
-// for a header while another program has a flag of its node, is reported
-// and left. A preview reports the same lines from the files as they are
+// has taken its name meanwhile. A packet of a busy node, one too short for
+// a header while another program has a flag of its node, and one that
+// another program holds open denying writes (a Windows mailer sending it;
+// judged from a read) when it needs rewriting, are reported and left. A preview reports the same lines from the files as they are
 // (or as a real run would have finished them first) and writes nothing.
 // False after reporting a failure.
 bool processPacket(const std::string& name, const Work& work, Scan* scan);
 
 // The same for a packet a flow file of the directory lists, `path` as the
 // line writes it: it belongs to the flow file's node (`flowName`), whose
-// flag it is rewritten under, and the lines name it by `path`.
+// flag it is rewritten under, and the lines name it by `path`. One that
+// cannot be opened while another program has a flag of the node is busy.
 bool processAttachedPacket(const std::string& path, const std::string& flowName,
                            const Work& work, Scan* scan);
 
@@ -79,12 +91,17 @@ enum class Verdict { Unlisted, AlreadyFrom, Rewrite };
 Verdict judgePacket(const Work& work, const PacketHeader& header);
 
 // The lines on a packet about to be rewritten and on one that has the
-// origin already, for the packet at `path`.
+// origin already, for the packet at `path`; the count of messages a
+// rewritten packet's line ends with. Each is counted in the run's tally.
 void reportFrom(const std::string& path, const PacketHeader& header);
-void reportAlreadyFrom(const std::string& path, const PacketHeader& header);
+void reportChangedMessages(int changedCount, Scan* scan);
+void reportAlreadyFrom(const std::string& path, const PacketHeader& header, Scan* scan);
 
 // Reports a packet of a busy node as left for the next run.
 void reportBusyPacket(const std::string& path, Scan* scan);
+
+// Reports a file left for the sysop: "<path> <why>, left as it is".
+void reportLeftAsItIs(const std::string& path, const std::string& why, Scan* scan);
 
 // Removes the node flag the run holds, if any; false after reporting that
 // it could not be removed.

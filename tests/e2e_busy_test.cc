@@ -159,6 +159,19 @@ TEST_F(BusyFlags, WhatDeadRunsLeftIsTakenOverOrRemoved) {
   EXPECT_EQ(namesIn("out"), (std::set<std::string>{"139c0001.out", "139c0002.out"}));
 }
 
+TEST_F(BusyFlags, PreviewJudgesAFlagOfOursByItsLineAloneForShortPacketsToo) {
+  // Held by a live run, but a preview takes no lock: it shows the flag as a
+  // dead run's, gone, and the short packet as a real run then finds it.
+  writeFile("out/139c0001.dut", std::string(30, 'x'));
+  writeFile("out/139c0001.bsy", "4242 pelorin\n");
+  FileHolder liveRun(path("out/139c0001.bsy"));
+  ASSERT_TRUE(liveRun.held());
+  RunOutput shown = run({"-n", "-oout", "2:5020/999", "World"});
+  EXPECT_EQ(shown.status, 2);
+  EXPECT_EQ(shown.console, consoleOf("Destination \"World\" selects World\nError: cannot read " +
+                                     joined("out", "139c0001.dut") + "\n"));
+}
+
 TEST_F(BusyFlags, WhatChangesAsTheRunTakesAFlagIsJudgedUnderIt) {
   if (windowsTarget()) GTEST_SKIP() << kPosixOnly;
   const std::string busy = busyLine("139c0001.out");

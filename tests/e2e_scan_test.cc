@@ -179,17 +179,18 @@ TEST_F(OutboundScan, ShortFileStopsTheRunUnlessAnotherProgramFlagsItsNode) {
   }
 }
 
-TEST_F(OutboundScan, PacketHeldByAMailerCannotBeOpened) {
+TEST_F(OutboundScan, PacketHeldOpenByAMailerIsBusyAndTheRestIsRewritten) {
   if (!windowsTarget()) GTEST_SKIP() << "POSIX locks are advisory; see ReadOnlyPacketCannotBeOpened";
   writeFile("out/a.out", kEmpty);
   writeFile("out/b.out", kEmpty);
   FileHolder mailer(path("out/a.out"));
   ASSERT_TRUE(mailer.held());
   RunOutput out = run({"-oout", "2:5020/999", "World"});
-  EXPECT_EQ(out.status, 2);
-  EXPECT_EQ(out.console, consoleOf("Error: cannot open " + joined("out", "a.out") + "\n"));
+  EXPECT_EQ(out.status, 3);
+  EXPECT_EQ(out.console, consoleOf(joined("out", "a.out") + " busy, left for the next run\n" +
+                                   fromLine("b.out") + kNoChange + "\nDone.\n"));
   EXPECT_EQ(readFile("out/a.out"), kEmpty);
-  EXPECT_EQ(readFile("out/b.out"), kEmpty);
+  EXPECT_EQ(readFile("out/b.out"), kEmptyChanged);
 }
 
 TEST_F(OutboundScan, ReadOnlyPacketCannotBeOpened) {

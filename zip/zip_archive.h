@@ -1,7 +1,9 @@
 // ZIP archives as ARCmail bundles use them, read member by member and
 // written anew member by member: stored and deflated members, data
-// descriptors, comments; no ZIP64, no encryption, no archive split over
-// several files. Nothing here knows what the members hold.
+// descriptors, comments, and bytes after the end record (a DOS packer's ^Z
+// padding), which the new archive keeps after its own; no ZIP64, no
+// encryption, no archive split over several files. Nothing here knows what
+// the members hold.
 //
 // An archive is its members' records, then the central directory, then the
 // end record; every number is little-endian (offsets in decimal):
@@ -49,13 +51,13 @@ struct ZipMember {
 struct ZipArchive {
   FileHandle file = kNoFile;
   std::vector<ZipMember> members;  // in the order of the central directory
-  std::string end;                 // the end record and the archive's comment
+  std::string end;  // the end record, the archive's comment and any bytes after it
 };
 
 enum class ZipReading {
   Read,
   NotZip,       // no ZIP signature at its start
-  Unsupported,  // ZIP64, encryption, or an archive split over several files
+  Unsupported,  // ZIP64 (in any record), encryption, or an archive split over several files
   Damaged,      // no end record, or records and sizes that do not add up
   Failed,       // the file could not be read
 };
@@ -87,14 +89,20 @@ struct ZipWriter {
   std::string central;   // the central directory so far
 };
 
+enum class ZipWrite {
+  Written,
+  ReadFailed,   // the old archive could not be read
+  WriteFailed,  // the new one could not be written, or would need ZIP64
+};
+
 // Copies the member's record as it is: its compressed data is not touched.
-bool copyMember(ZipWriter* writer, const ZipArchive& archive, const ZipMember& member);
+ZipWrite copyMember(ZipWriter* writer, const ZipArchive& archive, const ZipMember& member);
 
 // Writes the member with the content of the pieces, compressed by its own
 // method (a deflated member at the level its flags name), with a new CRC-32
 // and sizes; name, time, attributes, extra fields and comment stay as read.
-bool rewriteMember(ZipWriter* writer, const ZipArchive& archive, const ZipMember& member,
-                   std::initializer_list<ByteSpan> content);
+ZipWrite rewriteMember(ZipWriter* writer, const ZipArchive& archive, const ZipMember& member,
+                       std::initializer_list<ByteSpan> content);
 
 // Writes the central directory and the end record, with the archive's
 // comment. False on a failed write, and when the archive would need ZIP64.

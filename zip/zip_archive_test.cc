@@ -81,6 +81,9 @@ TEST_F(ZipArchives, DamagedArchivesAreErrorsAndOthersNoZip) {
       {good.substr(100), ZipReading::NotZip},
       {changed(good, directoryAt, static_cast<char>(good[directoryAt] + 1)), ZipReading::Damaged},
       {changed(described, 14, 'x'), ZipReading::Read},  // a descriptor's local CRC is not read
+      {good + "\x1a\x1a\x1a", ZipReading::Read},             // padded by a DOS packer
+      // A ZIP64 field in a local header only (the first member's first extra field).
+      {changed(changed(good, 30 + 5, '\x01'), 30 + 6, '\0'), ZipReading::Unsupported},
       {std::string("PK\x05\x06", 4) + std::string(18, '\0'), ZipReading::Read},  // empty
   };
   for (const auto& [bytes, outcome] : rows) {
@@ -97,16 +100,19 @@ TEST_F(ZipArchives, DamagedArchivesAreErrorsAndOthersNoZip) {
 }
 
 TEST_F(ZipArchives, RewrittenArchiveChangesOneMemberAndKeepsTheRest) {
-  for (const char* options : {"-9 -z -c", "-0 -fd"}) {
+  const std::pair<const char*, const char*> rows[] = {{"-9 -z -c", ""}, {"-0 -fd", "\x1a\x1a"}};
+  for (const auto& [options, padding] : rows) {
     ZipArchive old;
-    ASSERT_EQ(read(infoZip(dir_, options, "a.pkt b.txt", "c1\nc2\nc3\n"), &old), ZipReading::Read);
+    ASSERT_EQ(read(infoZip(dir_, options, "a.pkt b.txt", "c1\nc2\nc3\n") + padding, &old),
+              ZipReading::Read);
     std::string fresh = packet_;
     fresh[0] = 'X';
     ZipWriter writer;
     writer.file = createHeldFile(dir_ + "/new.zip");
     unsigned char* bytes = reinterpret_cast<unsigned char*>(&fresh[0]);
-    ASSERT_TRUE(rewriteMember(&writer, old, old.members[0], {{bytes, 10}, {bytes + 10, fresh.size() - 10}}));
-    ASSERT_TRUE(copyMember(&writer, old, old.members[1]));
+    ASSERT_EQ(rewriteMember(&writer, old, old.members[0], {{bytes, 10}, {bytes + 10, fresh.size() - 10}}),
+              ZipWrite::Written);
+    ASSERT_EQ(copyMember(&writer, old, old.members[1]), ZipWrite::Written);
     ASSERT_TRUE(finishZip(&writer, old));
     closeFile(writer.file);
     EXPECT_TRUE(infoUnzipFindsWhole(dir_ + "/new.zip")) << options;
@@ -116,7 +122,8 @@ TEST_F(ZipArchives, RewrittenArchiveChangesOneMemberAndKeepsTheRest) {
     EXPECT_EQ(now.members[0].method, old.members[0].method) << options;
     EXPECT_EQ(content(now, now.members[1]), text_) << options;
     EXPECT_EQ(now.members[1].central.substr(46), old.members[1].central.substr(46)) << options;
-    EXPECT_EQ(now.end.substr(20), old.end.substr(20)) << options;  // the archive's comment
+    // The archive's comment, and the bytes after it.
+    EXPECT_EQ(now.end.substr(20), old.end.substr(20)) << options;
     fs::remove(dir_ + "/new.zip");
   }
 }

@@ -35,29 +35,46 @@ ZipReading startOf(FileHandle file, std::int64_t length) {
   return ZipReading::Read;
 }
 
+// True when the end record at `at` of `bytes`, which stands at `endAt` in
+// the file, has its central directory end right before it.
+bool directoryEndsBefore(const std::string& bytes, std::size_t at, std::int64_t endAt) {
+  return std::int64_t{littleAt(bytes, at + kEndDirectoryAt)} +
+             littleAt(bytes, at + kEndDirectorySize) ==
+         endAt;
+}
+
 // The end record, found from the end of the file: the last signature whose
-// comment ends exactly with the file.
+// comment ends with the file; failing that, as Info-ZIP reads an archive a
+// DOS packer padded with ^Z, the last whose comment fits before the end and
+// whose central directory ends right before it. `end` holds the record,
+// its comment and what follows, to be written after the new record again.
 ZipReading findEnd(FileHandle file, std::int64_t length, std::int64_t* endAt, std::string* end) {
   const std::size_t tailSize = static_cast<std::size_t>(
       std::min<std::int64_t>(length, kEndSize + std::numeric_limits<std::uint16_t>::max()));
   std::string tail;
-  if (!readBytesAt(file, length - static_cast<std::int64_t>(tailSize), tailSize, &tail)) {
-    return ZipReading::Failed;
-  }
+  const std::int64_t tailAt = length - static_cast<std::int64_t>(tailSize);
+  if (!readBytesAt(file, tailAt, tailSize, &tail)) return ZipReading::Failed;
+  std::size_t found = std::string::npos;
   for (std::size_t at = tailSize >= kEndSize ? tailSize - kEndSize + 1 : 0; at-- > 0;) {
-    if (littleAt(tail, at) != kEndSignature ||
-        at + kEndSize + little16At(tail, at + kEndCommentLength) != tailSize) {
-      continue;
+    if (littleAt(tail, at) != kEndSignature) continue;
+    const std::size_t recordEnd = at + kEndSize + little16At(tail, at + kEndCommentLength);
+    if (recordEnd == tailSize) {
+      found = at;
+      break;
     }
-    // A ZIP64 archive has its locator right before the end record.
-    if (at >= kZip64LocatorSize && littleAt(tail, at - kZip64LocatorSize) == kZip64Locator) {
-      return ZipReading::Unsupported;
+    if (recordEnd < tailSize && found == std::string::npos &&
+        directoryEndsBefore(tail, at, tailAt + static_cast<std::int64_t>(at))) {
+      found = at;
     }
-    *endAt = length - static_cast<std::int64_t>(tailSize - at);
-    *end = tail.substr(at);
-    return ZipReading::Read;
   }
-  return ZipReading::Damaged;
+  if (found == std::string::npos) return ZipReading::Damaged;
+  // A ZIP64 archive has its locator right before the end record.
+  if (found >= kZip64LocatorSize && littleAt(tail, found - kZip64LocatorSize) == kZip64Locator) {
+    return ZipReading::Unsupported;
+  }
+  *endAt = tailAt + static_cast<std::int64_t>(found);
+  *end = tail.substr(found);
+  return ZipReading::Read;
 }
 
 ZipReading checkEnd(const std::string& end, std::int64_t endAt) {
@@ -68,9 +85,7 @@ ZipReading checkEnd(const std::string& end, std::int64_t endAt) {
       littleAt(end, kEndDirectoryAt) == kZip64Mark) {
     return ZipReading::Unsupported;
   }
-  const std::int64_t directoryEnd =
-      std::int64_t{littleAt(end, kEndDirectoryAt)} + littleAt(end, kEndDirectorySize);
-  return directoryEnd == endAt ? ZipReading::Read : ZipReading::Damaged;
+  return directoryEndsBefore(end, 0, endAt) ? ZipReading::Read : ZipReading::Damaged;
 }
 
 bool hasZip64Field(const std::string& extra) {
@@ -142,15 +157,30 @@ ZipReading descriptorAt(FileHandle file, std::int64_t dataEnd, std::int64_t dire
   return *size != 0 ? ZipReading::Read : ZipReading::Damaged;
 }
 
-// Finds where the member's data and record end from its local header, which
-// must lie, with its data and data descriptor, before `directoryAt`.
+// Finds where the member's data and record end from its local header,
+// which must lie, with its data and data descriptor, before `directoryAt`.
+// A ZIP64 field there (Python writes one when told to) is as unsupported
+// as one in the directory.
 ZipReading placeRecord(FileHandle file, std::int64_t directoryAt, ZipMember* member) {
   std::string local;
   if (member->recordAt + std::int64_t{kLocalSize} > directoryAt) return ZipReading::Damaged;
   if (!readBytesAt(file, member->recordAt, kLocalSize, &local)) return ZipReading::Failed;
   if (littleAt(local, 0) != kLocalSignature) return ZipReading::Damaged;
+  const std::size_t nameLength = little16At(local, kLocalNameLength);
+  const std::size_t extraLength = little16At(local, kLocalExtraLength);
   member->dataAt = member->recordAt + std::int64_t{kLocalSize} +
-                   little16At(local, kLocalNameLength) + little16At(local, kLocalExtraLength);
+                   static_cast<std::int64_t>(nameLength + extraLength);
+  if (member->dataAt > directoryAt) return ZipReading::Damaged;
+  std::string extra;
+  if (!readBytesAt(file, member->recordAt + std::int64_t{kLocalSize} +
+                             static_cast<std::int64_t>(nameLength),
+                   extraLength, &extra)) {
+    return ZipReading::Failed;
+  }
+  if (hasZip64Field(extra) || littleAt(local, kLocalCompressedSize) == kZip64Mark ||
+      littleAt(local, kLocalSize32) == kZip64Mark) {
+    return ZipReading::Unsupported;
+  }
   const std::int64_t dataEnd = member->dataAt + member->compressedSize;
   std::size_t descriptor = 0;
   if ((member->flags & kDescriptorFlag) != 0) {

@@ -34,17 +34,19 @@ void addCentral(ZipWriter* writer, const ZipMember& member, std::int64_t recordA
 }
 
 // Copies the bytes [from, to) of the old archive to the new one.
-bool copyBytes(ZipWriter* writer, const ZipArchive& archive, std::int64_t from, std::int64_t to) {
+ZipWrite copyBytes(ZipWriter* writer, const ZipArchive& archive, std::int64_t from,
+                   std::int64_t to) {
   std::vector<unsigned char> chunk(kChunkSize);
   while (from < to) {
     const std::size_t part = static_cast<std::size_t>(std::min<std::int64_t>(to - from, kChunkSize));
-    if (!readFullyAt(archive.file, from, chunk.data(), part) || !put(writer, chunk.data(), part)) {
-      return false;
-    }
+    if (!readFullyAt(archive.file, from, chunk.data(), part)) return ZipWrite::ReadFailed;
+    if (!put(writer, chunk.data(), part)) return ZipWrite::WriteFailed;
     from += static_cast<std::int64_t>(part);
   }
-  return true;
+  return ZipWrite::Written;
 }
+
+ZipWrite writtenIf(bool written) { return written ? ZipWrite::Written : ZipWrite::WriteFailed; }
 
 int deflateLevel(std::uint16_t flags) {
   switch ((flags >> kLevelShift) & 3) {
@@ -113,40 +115,42 @@ bool putDescriptor(ZipWriter* writer, const ZipMember& member, std::uint32_t crc
 
 }  // namespace
 
-bool copyMember(ZipWriter* writer, const ZipArchive& archive, const ZipMember& member) {
+ZipWrite copyMember(ZipWriter* writer, const ZipArchive& archive, const ZipMember& member) {
   const std::int64_t recordAt = writer->at;
-  if (recordAt > kLargestOffset) return false;
+  if (recordAt > kLargestOffset) return ZipWrite::WriteFailed;
   addCentral(writer, member, recordAt, member.crc, member.compressedSize, member.size);
   return copyBytes(writer, archive, member.recordAt, member.recordEnd);
 }
 
-bool rewriteMember(ZipWriter* writer, const ZipArchive& archive, const ZipMember& member,
-                   std::initializer_list<ByteSpan> content) {
+ZipWrite rewriteMember(ZipWriter* writer, const ZipArchive& archive, const ZipMember& member,
+                       std::initializer_list<ByteSpan> content) {
   std::uint64_t size = 0;
   for (const ByteSpan& piece : content) size += piece.size;
   const std::int64_t recordAt = writer->at;
   std::string local(static_cast<std::size_t>(member.dataAt - member.recordAt), '\0');
-  if (recordAt > kLargestOffset || size > std::numeric_limits<std::uint32_t>::max() ||
-      !readFullyAt(archive.file, member.recordAt, &local[0], local.size()) ||
-      !put(writer, local.data(), local.size())) {
-    return false;
+  if (recordAt > kLargestOffset || size > std::numeric_limits<std::uint32_t>::max()) {
+    return ZipWrite::WriteFailed;
+  }
+  if (!readFullyAt(archive.file, member.recordAt, &local[0], local.size())) {
+    return ZipWrite::ReadFailed;
   }
   std::int64_t compressed = static_cast<std::int64_t>(size);
-  const bool written = member.method == kZipStored
-                           ? putStored(writer, content)
-                           : putDeflated(writer, member.flags, content, &compressed);
-  if (!written || compressed > kLargestOffset) return false;
+  const bool written = put(writer, local.data(), local.size()) &&
+                       (member.method == kZipStored
+                            ? putStored(writer, content)
+                            : putDeflated(writer, member.flags, content, &compressed));
+  if (!written || compressed > kLargestOffset) return ZipWrite::WriteFailed;
   const std::uint32_t crc = crcOfPieces(content);
   const auto compressedSize = static_cast<std::uint32_t>(compressed);
   const auto newSize = static_cast<std::uint32_t>(size);
   addCentral(writer, member, recordAt, crc, compressedSize, newSize);
   if ((member.flags & kDescriptorFlag) != 0) {
-    return putDescriptor(writer, member, crc, compressedSize, newSize);
+    return writtenIf(putDescriptor(writer, member, crc, compressedSize, newSize));
   }
   writeLittle32(bytesOf(&local) + kLocalCrc, crc);
   writeLittle32(bytesOf(&local) + kLocalCompressedSize, compressedSize);
   writeLittle32(bytesOf(&local) + kLocalSize32, newSize);
-  return writeFullyAt(writer->file, recordAt, local.data(), kLocalSize);
+  return writtenIf(writeFullyAt(writer->file, recordAt, local.data(), kLocalSize));
 }
 
 bool finishZip(ZipWriter* writer, const ZipArchive& archive) {

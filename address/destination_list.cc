@@ -8,10 +8,10 @@ namespace {
 
 enum Field { ZoneField, NetField, NodeField, PointField };
 
-// A field is open when the text from it to the end of the token is empty or
-// begins with "All" (so "Allnodes" opens it too).
+// A field is open when the text from it to the end of the token is empty
+// or "All" in any case, with nothing after it.
 bool isOpenField(std::string_view rest) {
-  return rest.empty() || asciiStartsWithIgnoringCase(rest, "All");
+  return rest.empty() || asciiEqualIgnoringCase(rest, "All");
 }
 
 Wild wildOpeningAt(Field field) {
@@ -22,12 +22,6 @@ Wild wildOpeningAt(Field field) {
     case PointField: return WildPoint;
   }
   return WildZone;
-}
-
-std::int16_t readFieldNumber(std::string_view text) {
-  std::int16_t value = 0;
-  readAddressNumber(text, &value);
-  return value;
 }
 
 // The first ':', '/' or '.' of a token tells which field it begins with.
@@ -47,52 +41,43 @@ void inheritLeadingFields(Field begin, const NodeAddress& previous, NodeAddress*
   if (begin > NodeField) address->node = previous.node;
 }
 
-// Reads the fields of token from `field` on, starting at `pos`; each field's
-// text ends at the separator that introduces the next field.
-DestinationEntry readFields(std::string_view token, Field field, std::size_t pos,
-                            DestinationEntry entry) {
+// Where a field's text ends: the zone at its ':', the net at the next '/',
+// the node at the next '.', each or the end of the token; the point at the
+// end.
+std::size_t fieldEnd(std::string_view token, Field field, std::size_t pos) {
+  const char ends[] = {':', '/', '.'};
+  if (field == PointField) return token.size();
+  const std::size_t end = token.find(ends[field], pos);
+  return end == std::string_view::npos ? token.size() : end;
+}
+
+std::int16_t* fieldOf(DestinationEntry* entry, Field field) {
+  NodeAddress& a = entry->address;
+  std::int16_t* const fields[] = {&a.zone, &a.net, &a.node, &a.point};
+  return fields[field];
+}
+
+// Reads the fields of the token from `field` on, starting at `pos`, each
+// to its end (fieldEnd): a number, or open with nothing after it. A net
+// that runs to the end of the token opens the node and what follows it; a
+// node that does, the point. False when a field is neither.
+bool readFields(std::string_view token, Field field, std::size_t pos, DestinationEntry* entry) {
   for (;;) {
-    std::string_view rest = token.substr(pos);
+    const std::string_view rest = token.substr(pos);
     if (isOpenField(rest)) {
-      entry.wild = wildOpeningAt(field);
-      return entry;
+      entry->wild = wildOpeningAt(field);
+      return true;
     }
-    switch (field) {
-      case ZoneField: {
-        entry.address.zone = readFieldNumber(rest);
-        pos = token.find(':', pos) + 1;
-        field = NetField;
-        break;
-      }
-      case NetField: {
-        entry.address.net = readFieldNumber(rest);
-        std::size_t slash = token.find('/', pos);
-        if (slash == std::string_view::npos) {
-          entry.wild = WildNode;
-          return entry;
-        }
-        pos = slash + 1;
-        field = NodeField;
-        break;
-      }
-      case NodeField: {
-        entry.address.node = readFieldNumber(rest);
-        std::size_t dot = token.find('.', pos);
-        if (dot == std::string_view::npos) {
-          entry.address.point = 0;
-          entry.wild = WildNone;
-          return entry;
-        }
-        pos = dot + 1;
-        field = PointField;
-        break;
-      }
-      case PointField: {
-        entry.address.point = readFieldNumber(rest);
-        entry.wild = WildNone;
-        return entry;
-      }
+    const std::size_t end = fieldEnd(token, field, pos);
+    // The zone's text must end at its ':'; the zone field is only ever
+    // begun when the token has one.
+    if (!addressNumber(token.substr(pos, end - pos), fieldOf(entry, field))) return false;
+    if (end == token.size()) {
+      entry->wild = field == NetField ? WildNode : WildNone;
+      return true;
     }
+    pos = end + 1;
+    field = static_cast<Field>(field + 1);
   }
 }
 
@@ -107,29 +92,34 @@ bool entryMatches(const DestinationEntry& entry, const NodeAddress& address) {
   return entry.address.point == 0 || entry.address.point == address.point;
 }
 
-// Turns one argument into an entry, inheriting from previous.
-DestinationEntry parseDestinationEntry(std::string_view token, const NodeAddress& previous) {
-  DestinationEntry entry;
+// Turns one argument into an entry, inheriting from previous; false when
+// it is no destination.
+bool parseDestinationEntry(std::string_view argument, const NodeAddress& previous,
+                           DestinationEntry* entry) {
+  std::string_view token;
+  if (!withoutDomain(argument, &token)) return false;
+  *entry = DestinationEntry{};
   if (asciiEqualIgnoringCase(token, "World")) {
-    entry.wild = WildZone;
-    return entry;
+    entry->wild = WildZone;
+    return true;
   }
   Field begin = beginningField(token);
-  inheritLeadingFields(begin, previous, &entry.address);
-  std::size_t start = begin == PointField ? 1 : 0;
-  return readFields(token, begin, start, entry);
+  inheritLeadingFields(begin, previous, &entry->address);
+  return readFields(token, begin, begin == PointField ? 1 : 0, entry);
 }
 
 }  // namespace
 
-void parseDestinationList(DestinationList* list, const NodeAddress& startAddress, int count,
-                          const char* const* arguments) {
+int parseDestinationList(DestinationList* list, const NodeAddress& startAddress, int count,
+                         const char* const* arguments) {
   NodeAddress previous = startAddress;
   for (int i = 0; i < count; ++i) {
-    DestinationEntry entry = parseDestinationEntry(arguments[i], previous);
+    DestinationEntry entry;
+    if (!parseDestinationEntry(arguments[i], previous, &entry)) return i;
     list->entries.push_back(entry);
     previous = entry.address;
   }
+  return count;
 }
 
 bool destinationListMatches(const DestinationList& list, const NodeAddress& address) {

@@ -1,8 +1,8 @@
 // The destination list: the address patterns, one per argument, that decide
 // which packets get the new origin. Written in the syntax of the mail
 // processor's routing file: partial addresses inherit their leading fields
-// from the entry before, "All" and an empty field leave the rest open,
-// "World" matches everything.
+// from the entry before, "All" and an empty trailing field leave the rest
+// open, "World" matches everything.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +30,20 @@ struct DestinationList {
   std::vector<DestinationEntry> entries;  // in argument order
 };
 
-// Appends one entry per argument, in order; never fails. startAddress is the
-// first "previous address" that partial entries inherit from.
-void parseDestinationList(DestinationList* list, const NodeAddress& startAddress, int count,
-                          const char* const* arguments);
+// Appends one entry per argument, in order, and gives how many arguments
+// it read: all of them, or those before the first that is no destination
+// (which appends nothing). startAddress is the first "previous address"
+// that partial entries inherit from.
+//
+// A destination is "World", or an address pattern that reads whole: each
+// number decimal digits only from 0 to 65535, an open field empty or
+// "All" with nothing after it, nothing after the point's digits; an
+// "@domain" at its end is taken off first and not looked at. So "2:All",
+// "2:", "2:335", "2:335/", "332/7", "600", ".4", ".All", "2:335/500." and
+// "" are destinations; "2:abc/5", "2:/5", "2:335.5", "*" and "Allnodes" are
+// not.
+int parseDestinationList(DestinationList* list, const NodeAddress& startAddress, int count,
+                         const char* const* arguments);
 
 // True when at least one entry matches the address; false for an empty list.
 bool destinationListMatches(const DestinationList& list, const NodeAddress& address);

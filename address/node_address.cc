@@ -1,60 +1,110 @@
 #include "address/node_address.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
-bool isCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool isDomainCharacter(char c) {
+  return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_' ||
+         c == '.';
 }
 
-std::int16_t lowSixteenBitsAsSigned(std::uint32_t value) {
-  value &= 0xFFFFu;
-  return static_cast<std::int16_t>(value >= 0x8000u ? static_cast<std::int32_t>(value) - 0x10000
-                                                    : static_cast<std::int32_t>(value));
+// The text up to the first of `separator`, and what follows it; false when
+// the separator is missing.
+bool splitAt(std::string_view text, char separator, std::string_view* before,
+             std::string_view* after) {
+  const std::size_t at = text.find(separator);
+  if (at == std::string_view::npos) return false;
+  *before = text.substr(0, at);
+  *after = text.substr(at + 1);
+  return true;
 }
 
 }  // namespace
 
-std::size_t readAddressNumber(std::string_view text, std::int16_t* value) {
-  *value = 0;
-  std::size_t i = 0;
-  while (i < text.size() && isCSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
+bool addressNumber(std::string_view text, std::int16_t* value) {
+  if (text.empty()) return false;
+  std::uint32_t number = 0;
+  for (char c : text) {
+    if (!isDigit(c)) return false;
+    // Held just past the largest, however many digits follow.
+    number = std::min<std::uint32_t>(number * 10 + static_cast<std::uint32_t>(c - '0'), 0x10000);
   }
-  std::size_t firstDigit = i;
-  // Accumulating modulo 65536 keeps exactly the low 16 bits of any length of
-  // number, where a clamping conversion would saturate.
-  std::uint32_t magnitude = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    magnitude = (magnitude * 10u + static_cast<std::uint32_t>(text[i] - '0')) & 0xFFFFu;
-    ++i;
+  if (number > 0xFFFF) return false;
+  *value = static_cast<std::int16_t>(number >= 0x8000 ? static_cast<std::int32_t>(number) - 0x10000
+                                                      : static_cast<std::int32_t>(number));
+  return true;
+}
+
+bool withoutDomain(std::string_view text, std::string_view* address) {
+  const std::size_t at = text.find('@');
+  *address = text.substr(0, at);
+  if (at == std::string_view::npos) return true;
+  const std::string_view domain = text.substr(at + 1);
+  if (domain.empty()) return false;
+  for (char c : domain) {
+    if (!isDomainCharacter(c)) return false;
   }
-  if (i == firstDigit) return 0;
-  *value = lowSixteenBitsAsSigned(negative ? 0x10000u - magnitude : magnitude);
-  return i;
+  return true;
 }
 
 bool parseNodeAddress(std::string_view text, NodeAddress* address) {
-  const char separators[3] = {':', '/', '.'};
-  NodeAddress read;
-  std::int16_t* const readFields[4] = {&read.zone, &read.net, &read.node, &read.point};
-  int count = 0;
-  std::size_t pos = 0;
-  while (count < 4) {
-    if (count > 0) {
-      if (pos >= text.size() || text[pos] != separators[count - 1]) break;
-      ++pos;
-    }
-    std::size_t used = readAddressNumber(text.substr(pos), readFields[count]);
-    if (used == 0) break;
-    pos += used;
-    ++count;
+  std::string_view rest, zone, net, node, point;
+  if (!withoutDomain(text, &rest) || !splitAt(rest, ':', &zone, &rest) ||
+      !splitAt(rest, '/', &net, &rest)) {
+    return false;
   }
-  if (count < 3) return false;
+  if (!splitAt(rest, '.', &node, &point)) node = rest;
+  NodeAddress read;
+  if (!addressNumber(zone, &read.zone) || !addressNumber(net, &read.net) ||
+      !addressNumber(node, &read.node) ||
+      (node.size() != rest.size() && !addressNumber(point, &read.point))) {
+    return false;
+  }
+  *address = read;
+  return true;
+}
+
+namespace {
+
+// Takes a signed number, as nodeAddressText writes one, from the front of
+// the text; false when there is none in range.
+bool takeWrittenNumber(std::string_view* text, std::int16_t* value) {
+  const std::size_t start = !text->empty() && text->front() == '-' ? 1 : 0;
+  std::size_t end = start;
+  std::int32_t magnitude = 0;
+  while (end < text->size() && end - start < 6 && isDigit((*text)[end])) {
+    magnitude = magnitude * 10 + ((*text)[end++] - '0');
+  }
+  const std::int32_t number = start == 1 ? -magnitude : magnitude;
+  if (end == start || number < -32768 || number > 32767) return false;
+  *value = static_cast<std::int16_t>(number);
+  text->remove_prefix(end);
+  return true;
+}
+
+bool takeSeparator(std::string_view* text, char separator) {
+  if (text->empty() || text->front() != separator) return false;
+  text->remove_prefix(1);
+  return true;
+}
+
+}  // namespace
+
+bool readNodeAddressText(std::string_view text, NodeAddress* address) {
+  NodeAddress read;
+  std::string_view rest = text;
+  if (!takeWrittenNumber(&rest, &read.zone) || !takeSeparator(&rest, ':') ||
+      !takeWrittenNumber(&rest, &read.net) || !takeSeparator(&rest, '/') ||
+      !takeWrittenNumber(&rest, &read.node) || !takeSeparator(&rest, '.') ||
+      !takeWrittenNumber(&rest, &read.point) || !rest.empty() ||
+      // Only the form nodeAddressText gives: no leading zeros, no "-0".
+      nodeAddressText(read) != text) {
+    return false;
+  }
   *address = read;
   return true;
 }

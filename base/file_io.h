@@ -7,6 +7,8 @@
 
 #include "base/platform.h"
 
+// Each notes why it failed (failure.h).
+//
 // Reads exactly size bytes from an absolute offset; false when fewer arrive.
 bool readFullyAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t size);
 

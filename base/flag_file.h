@@ -11,6 +11,9 @@
 // a dead process (adoptFlag), or let go with abandonFlag, stays in place in
 // all these cases, as the dead process left it: only releaseFlag removes it.
 //
+// A call that fails for another reason than a name taken notes the
+// system's words for it (failure.h).
+//
 // No call here opens what it has not first seen to be a regular file, and
 // none waits: a FIFO named like a flag is never opened, so a writer blocked
 // on it stays blocked and loses nothing.

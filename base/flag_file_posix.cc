@@ -16,6 +16,7 @@
 
 #include <atomic>
 
+#include "base/failure.h"
 #include "base/posix_support.h"
 
 namespace {
@@ -144,9 +145,9 @@ int createFlagFile(const std::string& temporary) {
     if (fd < 0 && errno == EEXIST && removeUnheldFile(temporary, anyContent)) {
       fd = createExclusively(temporary);
     }
-    if (fd < 0) return -1;
+    if (!checked(fd >= 0)) return -1;
     hold(&heldFlagFile, fd, temporary);
-    if (!lockNewFile(fd)) {
+    if (!checked(lockNewFile(fd))) {
       giveUp(&heldFlagFile, fd);
       return -1;
     }
@@ -154,13 +155,14 @@ int createFlagFile(const std::string& temporary) {
     unhold(&heldFlagFile);
     close(fd);
   }
+  noteFailure("another run kept removing the flags' temporary file");
   return -1;
 }
 
 bool writeFlagFile(const std::string& temporary, const std::string& content) {
   int fd = createFlagFile(temporary);
   if (fd < 0) return false;
-  if (!writeWhole(fd, content) || fstat(fd, &flagFileIdentity) != 0) {
+  if (!checked(writeWhole(fd, content) && fstat(fd, &flagFileIdentity) == 0)) {
     giveUp(&heldFlagFile, fd);
     return false;
   }
@@ -202,9 +204,10 @@ Placement nameFlagFile(const std::string& temporary, const std::string& path) {
 
 FlagOutcome createInPlace(const std::string& path, const std::string& content, HeldFlag* flag) {
   int fd = createExclusively(path);
-  if (fd < 0) return errno == EEXIST ? FlagOutcome::Exists : FlagOutcome::Failed;
+  if (fd < 0 && errno == EEXIST) return FlagOutcome::Exists;
+  if (!checked(fd >= 0)) return FlagOutcome::Failed;
   hold(&heldFlag, fd, path);
-  if (!lockAndWrite(fd, content)) {
+  if (!checked(lockAndWrite(fd, content))) {
     giveUp(&heldFlag, fd);
     return FlagOutcome::Failed;
   }
@@ -232,7 +235,7 @@ FlagOutcome createFlag(const std::string& path, const std::string& temporary,
         }
         return FlagOutcome::Taken;
       case Placement::NameTaken: return FlagOutcome::Exists;
-      case Placement::Failed: return FlagOutcome::Failed;
+      case Placement::Failed: noteSystemFailure(); return FlagOutcome::Failed;
       case Placement::Refused: break;
     }
     if (naming == Naming::HardLink) {
@@ -256,9 +259,9 @@ Adoption adoptFlag(const std::string& path, const FlagContentTest& accepts, Held
 }
 
 bool rewriteFlag(const HeldFlag& flag, const std::string& content) {
-  return retriedWhileInterrupted([&] {
-           return pwrite(descriptor(flag.file), content.data(), content.size(), 0);
-         }) == static_cast<ssize_t>(content.size());
+  return checked(retriedWhileInterrupted([&] {
+                   return pwrite(descriptor(flag.file), content.data(), content.size(), 0);
+                 }) == static_cast<ssize_t>(content.size()));
 }
 
 bool releaseFlag(HeldFlag* flag) {
@@ -266,8 +269,9 @@ bool releaseFlag(HeldFlag* flag) {
   int fd = descriptor(flag->file);
   // The name goes while the lock is still ours, so that no other run can
   // mistake the flag for a dead one in between.
-  bool removed = fd == flagFile ? removeNameIfItStandsFor(flag->path.c_str(), flagFileIdentity)
-                                : removeNameOf(flag->path.c_str(), fd);
+  bool removed = checked(fd == flagFile
+                             ? removeNameIfItStandsFor(flag->path.c_str(), flagFileIdentity)
+                             : removeNameOf(flag->path.c_str(), fd));
   unhold(&heldFlag);
   if (fd != flagFile) close(fd);
   flag->file = kNoFile;
@@ -285,7 +289,7 @@ void abandonFlag(HeldFlag* flag) {
 
 bool dropFlagFile(const std::string& temporary) {
   if (flagFile < 0) return true;
-  bool removed = removeNameOf(temporary.c_str(), flagFile);
+  bool removed = checked(removeNameOf(temporary.c_str(), flagFile));
   unhold(&heldFlagFile);
   close(flagFile);
   flagFile = -1;

@@ -11,6 +11,7 @@
 
 #include <atomic>
 
+#include "base/failure.h"
 #include "base/win32_support.h"
 
 namespace {
@@ -96,8 +97,8 @@ Adoption openUnheld(const std::string& path, DWORD access, const FlagContentTest
 bool removeAndClose(HANDLE handle) {
   AcquireSRWLockExclusive(&createdLock);
   if (created == handle) created = INVALID_HANDLE_VALUE;
-  bool removed = deleteByHandle(handle);
-  bool closed = CloseHandle(handle) != 0;
+  bool removed = checked(deleteByHandle(handle));
+  bool closed = checked(CloseHandle(handle) != 0);
   ReleaseSRWLockExclusive(&createdLock);
   return removed && closed;
 }
@@ -114,7 +115,7 @@ HANDLE createTemporary(const std::string& temporary) {
       removeUnheldFile(temporary, anyContent)) {
     handle = create();
   }
-  if (handle != INVALID_HANDLE_VALUE) registerCreated(handle);
+  if (checked(handle != INVALID_HANDLE_VALUE)) registerCreated(handle);
   return handle;
 }
 
@@ -132,11 +133,17 @@ FlagOutcome createFlag(const std::string& path, const std::string& temporary,
   HANDLE handle = createTemporary(temporary);
   if (handle == INVALID_HANDLE_VALUE) return FlagOutcome::Failed;
   FlagOutcome outcome = FlagOutcome::Failed;
-  if (writeAt(handle, content)) {
+  if (checked(writeAt(handle, content))) {
     if (renameByHandle(handle, path, false)) {
       outcome = FlagOutcome::Taken;
-    } else if (nameExists(path)) {
-      outcome = FlagOutcome::Exists;
+    } else {
+      const DWORD error = GetLastError();
+      if (nameExists(path)) {
+        outcome = FlagOutcome::Exists;
+      } else {
+        SetLastError(error);
+        noteSystemFailure();
+      }
     }
   }
   if (outcome != FlagOutcome::Taken) {
@@ -157,7 +164,7 @@ Adoption adoptFlag(const std::string& path, const FlagContentTest& accepts, Held
 }
 
 bool rewriteFlag(const HeldFlag& flag, const std::string& content) {
-  return writeAt(handleOf(flag.file), content);
+  return checked(writeAt(handleOf(flag.file), content));
 }
 
 bool releaseFlag(HeldFlag* flag) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/failure.h"
 #include "base/file_io.h"
 #include "base/platform.h"
 #include "base/version.h"
@@ -59,7 +60,8 @@ std::string withTextLineEnds(const std::string& text) {
 void noteLogWriteFailure() {
   if (statusLogFailed) return;
   statusLogFailed = true;
-  consoleMessage("\nError writing %s !\n\n", statusLogPath.c_str());
+  consoleMessage("\nError writing %s !\n  %s\n\n", statusLogPath.c_str(),
+                 failureReasonLine().c_str());
 }
 
 // Each piece goes out in one write of its own, whole lines at a time, so a
@@ -112,15 +114,37 @@ void logMessage(const char* format, ...) {
   va_end(args);
 }
 
-void reportMessage(const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
+namespace {
+
+void report(const char* format, std::va_list args) PELORIN_PRINTF(1, 0);
+void report(const char* format, std::va_list args) {
   std::va_list logArgs;
   va_copy(logArgs, args);
   writeConsole(format, args);
   writeLogLine(format, logArgs);
   va_end(logArgs);
+}
+
+}  // namespace
+
+void reportMessage(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  report(format, args);
   va_end(args);
+}
+
+void reportFailure(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  report(format, args);
+  va_end(args);
+  reportMessage("  %s\n", failureReasonLine().c_str());
+}
+
+std::string failureReasonLine() {
+  std::string reason = takeFailureReason();
+  return reason.empty() ? "no reason was given" : reason;
 }
 
 bool openStatusLog(const std::string& path) {

@@ -16,6 +16,13 @@ void consoleMessage(const char* format, ...) PELORIN_PRINTF(1, 2);
 void logMessage(const char* format, ...) PELORIN_PRINTF(1, 2);
 // Standard output with the whole format, then the status log.
 void reportMessage(const char* format, ...) PELORIN_PRINTF(1, 2);
+// The same for an error line, then one more line: two blanks and the
+// reason noted for the failure (failure.h).
+void reportFailure(const char* format, ...) PELORIN_PRINTF(1, 2);
+
+// The reason noted for the last failure, taken; one that says so when
+// none was noted.
+std::string failureReasonLine();
 
 // Opens the log for appending, writes a bare line end and the "Begin" line.
 // Returns false, having written nothing anywhere, when it cannot be opened.

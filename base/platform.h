@@ -42,6 +42,11 @@ bool pathExists(const std::string& path);
 // FIFO, or a symbolic link even when it leads nowhere.
 bool nameExists(const std::string& path);
 
+// The system's own words for its last error, as it gives them ("No such
+// file or directory"), without a full stop or line end at the end. Every
+// function here that fails notes them (failure.h) before it returns.
+std::string systemErrorText();
+
 // The line end of text files and the console: "\n", or "\r\n" on Windows.
 const char* textLineEnd();
 

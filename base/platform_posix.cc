@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "base/flag_file.h"
 #include "base/posix_support.h"
 
@@ -147,6 +149,8 @@ bool nameStandsFor(const std::string& path, FileHandle file) {
   return namesFile(path.c_str(), descriptor(file));
 }
 
+std::string systemErrorText() { return std::strerror(errno); }
+
 const char* textLineEnd() { return "\n"; }
 
 ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>* entries) {
@@ -154,11 +158,12 @@ ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>
   // O_NONBLOCK: a FIFO given as the directory must not make the open wait.
   int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    return errno == ENOTDIR || errno == ENOENT ? ListingOutcome::NotADirectory
-                                               : ListingOutcome::Failed;
+    if (errno == ENOTDIR || errno == ENOENT) return ListingOutcome::NotADirectory;
+    noteSystemFailure();
+    return ListingOutcome::Failed;
   }
   DIR* listing = fdopendir(fd);
-  if (listing == nullptr) {
+  if (!checked(listing != nullptr)) {
     close(fd);
     return ListingOutcome::Failed;
   }
@@ -167,7 +172,7 @@ ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>
     errno = 0;
     const dirent* entry = readdir(listing);
     if (entry == nullptr) {
-      if (errno != 0) outcome = ListingOutcome::Failed;
+      if (!checked(errno == 0)) outcome = ListingOutcome::Failed;
       break;
     }
     if (isDotOrDotDot(entry->d_name)) continue;
@@ -194,16 +199,19 @@ OpenOutcome openPacketFile(FileHandle directory, const std::string& name,
   // ELOOP: the name is a symbolic link. ENXIO: a socket, or a device
   // without its hardware. EISDIR: a directory.
   if (errno == ELOOP || errno == ENXIO || errno == EISDIR) return OpenOutcome::NotRegularFile;
-  return errno == ENOENT ? OpenOutcome::Vanished : OpenOutcome::Failed;
+  if (errno == ENOENT) return OpenOutcome::Vanished;
+  noteSystemFailure();
+  return OpenOutcome::Failed;
 }
 
 FileHandle openStatusLogFile(const std::string& path) {
   int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                 0666);
-  if (fd < 0) return kNoFile;
+  if (!checked(fd >= 0)) return kNoFile;
   // Stands in for the deny-write share mode of Windows: a second run on the
   // same log must fail at once rather than interleave its lines with ours.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    errno == EWOULDBLOCK ? noteFailure("held by another run") : noteSystemFailure();
     close(fd);
     return kNoFile;
   }
@@ -224,20 +232,30 @@ std::FILE* openConfigFile(const std::string& path) {
   return file;
 }
 
+namespace {
+
+std::int64_t movedOrNoted(std::int64_t moved) {
+  checked(moved >= 0);
+  return moved;
+}
+
+}  // namespace
+
 std::int64_t readFileBytesAt(FileHandle file, std::int64_t offset, void* buffer,
                              std::size_t size) {
-  return retriedWhileInterrupted(
-      [&] { return pread(descriptor(file), buffer, size, static_cast<off_t>(offset)); });
+  return movedOrNoted(retriedWhileInterrupted(
+      [&] { return pread(descriptor(file), buffer, size, static_cast<off_t>(offset)); }));
 }
 
 std::int64_t writeFileBytesAt(FileHandle file, std::int64_t offset, const void* buffer,
                               std::size_t size) {
-  return retriedWhileInterrupted(
-      [&] { return pwrite(descriptor(file), buffer, size, static_cast<off_t>(offset)); });
+  return movedOrNoted(retriedWhileInterrupted(
+      [&] { return pwrite(descriptor(file), buffer, size, static_cast<off_t>(offset)); }));
 }
 
 std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t size) {
-  return retriedWhileInterrupted([&] { return write(descriptor(file), buffer, size); });
+  return movedOrNoted(
+      retriedWhileInterrupted([&] { return write(descriptor(file), buffer, size); }));
 }
 
 namespace {
@@ -256,7 +274,7 @@ FileStatus statusOf(const struct stat& now) {
 
 bool fileStatus(FileHandle file, FileStatus* status) {
   struct stat now;
-  if (fstat(descriptor(file), &now) != 0) return false;
+  if (!checked(fstat(descriptor(file), &now) == 0)) return false;
   *status = statusOf(now);
   return true;
 }
@@ -273,7 +291,9 @@ OpenOutcome openFileForReading(const std::string& path, FileHandle* file) {
   int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ELOOP || errno == ENXIO || errno == EISDIR) return OpenOutcome::NotRegularFile;
-    return errno == ENOENT || errno == ENOTDIR ? OpenOutcome::Vanished : OpenOutcome::Failed;
+    if (errno == ENOENT || errno == ENOTDIR) return OpenOutcome::Vanished;
+    noteSystemFailure();
+    return OpenOutcome::Failed;
   }
   if (!isRegularFile(fd)) {
     close(fd);
@@ -286,8 +306,8 @@ OpenOutcome openFileForReading(const std::string& path, FileHandle* file) {
 
 FileHandle createHeldFile(const std::string& path) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-  if (fd < 0) return kNoFile;
-  if (!lockNewFile(fd)) {
+  if (!checked(fd >= 0)) return kNoFile;
+  if (!checked(lockNewFile(fd))) {
     unlink(path.c_str());
     close(fd);
     return kNoFile;
@@ -295,7 +315,7 @@ FileHandle createHeldFile(const std::string& path) {
   return fd;
 }
 
-bool flushToStorage(FileHandle file) { return fsync(descriptor(file)) == 0; }
+bool flushToStorage(FileHandle file) { return checked(fsync(descriptor(file)) == 0); }
 
 namespace {
 
@@ -379,18 +399,19 @@ bool copyOwnerAndPermissions(FileHandle model, FileHandle file) {
 }
 
 bool replaceWithFile(FileHandle file, const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  if (!checked(rename(from.c_str(), to.c_str()) == 0)) return false;
   close(descriptor(file));
   return true;
 }
 
 bool removeHeldFile(FileHandle file, const std::string& path) {
   bool removed = unlink(path.c_str()) == 0 || errno == ENOENT;
+  checked(removed);
   close(descriptor(file));
   return removed;
 }
 
-bool closeFile(FileHandle file) { return close(descriptor(file)) == 0; }
+bool closeFile(FileHandle file) { return checked(close(descriptor(file)) == 0); }
 
 std::size_t filePageSize() {
   long size = sysconf(_SC_PAGESIZE);

@@ -18,6 +18,7 @@
 #include <new>
 #include <vector>
 
+#include "base/failure.h"
 #include "base/flag_file.h"
 #include "base/win32_support.h"
 
@@ -90,6 +91,7 @@ OpenOutcome openExistingFile(const std::string& path, DWORD access, DWORD sharin
       return OpenOutcome::Vanished;
     }
     if (error == ERROR_SHARING_VIOLATION) return OpenOutcome::InUse;
+    noteSystemFailure();
     return isDirectory(path) ? OpenOutcome::NotRegularFile : OpenOutcome::Failed;
   }
   if (!isPlainDiskFile(handle)) {
@@ -252,6 +254,21 @@ bool nameStandsFor(const std::string& path, FileHandle file) {
   return same;
 }
 
+std::string systemErrorText() {
+  const DWORD error = GetLastError();
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string words = length > 0 ? std::string(text, length) : "error " + std::to_string(error);
+  LocalFree(text);
+  while (!words.empty() && (words.back() == '\r' || words.back() == '\n' ||
+                            words.back() == ' ' || words.back() == '.')) {
+    words.pop_back();
+  }
+  return words;
+}
+
 const char* textLineEnd() { return "\r\n"; }
 
 ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>* entries) {
@@ -259,10 +276,13 @@ ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(systemPath(joinPath(dir, "*")).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
     if (!isDirectory(dir)) return ListingOutcome::NotADirectory;
     // Only a drive's empty root has not even "." and "..".
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? ListingOutcome::Listed
-                                                  : ListingOutcome::Failed;
+    if (error == ERROR_FILE_NOT_FOUND) return ListingOutcome::Listed;
+    SetLastError(error);
+    noteSystemFailure();
+    return ListingOutcome::Failed;
   }
   do {
     std::string name;
@@ -271,6 +291,7 @@ ListingOutcome listDirectory(const std::string& dir, std::vector<DirectoryEntry>
     }
   } while (FindNextFileW(search, &found));
   bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  checked(complete);
   FindClose(search);
   return complete ? ListingOutcome::Listed : ListingOutcome::Failed;
 }
@@ -289,7 +310,13 @@ FileHandle openStatusLogFile(const std::string& path) {
   // Appending only: every write goes to the end of the file.
   HANDLE handle = CreateFileW(systemPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : fileOf(handle);
+  if (handle != INVALID_HANDLE_VALUE) return fileOf(handle);
+  if (GetLastError() == ERROR_SHARING_VIOLATION) {
+    noteFailure("held by another run");
+  } else {
+    noteSystemFailure();
+  }
+  return kNoFile;
 }
 
 std::FILE* openConfigFile(const std::string& path) {
@@ -308,20 +335,22 @@ std::int64_t readFileBytesAt(FileHandle file, std::int64_t offset, void* buffer,
   OVERLAPPED position = at(offset);
   DWORD got = 0;
   if (ReadFile(handleOf(file), buffer, transferSize(size), &got, &position)) return got;
-  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+  noteSystemFailure();
+  return -1;
 }
 
 std::int64_t writeFileBytesAt(FileHandle file, std::int64_t offset, const void* buffer,
                               std::size_t size) {
   OVERLAPPED position = at(offset);
   DWORD put = 0;
-  if (!WriteFile(handleOf(file), buffer, transferSize(size), &put, &position)) return -1;
+  if (!checked(WriteFile(handleOf(file), buffer, transferSize(size), &put, &position))) return -1;
   return put;
 }
 
 std::int64_t writeFileBytes(FileHandle file, const void* buffer, std::size_t size) {
   DWORD put = 0;
-  if (!WriteFile(handleOf(file), buffer, transferSize(size), &put, nullptr)) return -1;
+  if (!checked(WriteFile(handleOf(file), buffer, transferSize(size), &put, nullptr))) return -1;
   return put;
 }
 
@@ -329,7 +358,7 @@ namespace {
 
 bool statusOf(HANDLE handle, FileStatus* status) {
   BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(handle, &information)) return false;
+  if (!checked(GetFileInformationByHandle(handle, &information))) return false;
   status->length = static_cast<std::int64_t>(
       (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
   status->modified = static_cast<std::int64_t>(
@@ -370,10 +399,10 @@ FileHandle createHeldFile(const std::string& path) {
                               GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER,
                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : fileOf(handle);
+  return checked(handle != INVALID_HANDLE_VALUE) ? fileOf(handle) : kNoFile;
 }
 
-bool flushToStorage(FileHandle file) { return FlushFileBuffers(handleOf(file)) != 0; }
+bool flushToStorage(FileHandle file) { return checked(FlushFileBuffers(handleOf(file)) != 0); }
 
 bool copyOwnerAndPermissions(FileHandle model, FileHandle file) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -408,17 +437,17 @@ bool copyOwnerAndPermissions(FileHandle model, FileHandle file) {
 }
 
 bool replaceWithFile(FileHandle file, const std::string&, const std::string& to) {
-  if (!renameByHandle(handleOf(file), to, true)) return false;
+  if (!checked(renameByHandle(handleOf(file), to, true))) return false;
   CloseHandle(handleOf(file));
   return true;
 }
 
 bool removeHeldFile(FileHandle file, const std::string&) {
-  bool removed = deleteByHandle(handleOf(file));
-  return CloseHandle(handleOf(file)) && removed;
+  bool removed = checked(deleteByHandle(handleOf(file)));
+  return checked(CloseHandle(handleOf(file))) && removed;
 }
 
-bool closeFile(FileHandle file) { return CloseHandle(handleOf(file)) != 0; }
+bool closeFile(FileHandle file) { return checked(CloseHandle(handleOf(file)) != 0); }
 
 std::size_t filePageSize() {
   SYSTEM_INFO system;

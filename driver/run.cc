@@ -21,8 +21,15 @@ void printBanner() {
 }
 
 void printUsage() {
-  consoleMessage("Pelorin [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n");
+  consoleMessage("Pelorin [-n] [-r] [-b] [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n");
   consoleMessage("\n<to-adr-list> is as in route.cfg\n\n");
+}
+
+// A refused argument: its line, then the usage.
+int refuse(void (*route)(const char*, ...), const char* format, const char* argument) {
+  route(format, argument);
+  printUsage();
+  return kExitUsage;
 }
 
 void printHelp() {
@@ -41,7 +48,33 @@ void printHelp() {
 Showing showingAskedBy(const char* argument) {
   if (std::strcmp(argument, "--help") == 0) return Showing::Help;
   if (std::strcmp(argument, "--version") == 0) return Showing::Version;
-  return Showing::Nothing;
+  const char letter = asciiToUpper(argument[1]);
+  return letter == 'H' || letter == '?' ? Showing::Help : Showing::Nothing;
+}
+
+// What the sysop meant as a switch, written among the addresses: "-" and a
+// letter, or "--".
+bool looksLikeSwitch(const char* argument) {
+  const char second = asciiToUpper(argument[1]);
+  return argument[0] == '-' && ((second >= 'A' && second <= 'Z') || second == '-');
+}
+
+// The new origin and the destinations, every argument read before anything
+// of the outbound is; the status for a refused one, after its line and the
+// usage, or kExitNormal.
+int readAddresses(int positionalCount, const char* const* positional, NodeAddress* newOrigin,
+                  DestinationList* destinations) {
+  if (!parseNodeAddress(positional[0], newOrigin)) {
+    return refuse(reportMessage, "Not an address: %s\n", positional[0]);
+  }
+  const int count = positionalCount - 1;
+  const int read = parseDestinationList(destinations, *newOrigin, count, positional + 1);
+  if (read == count) return kExitNormal;
+  const char* refused = positional[1 + read];
+  return refuse(reportMessage,
+                looksLikeSwitch(refused) ? "Switches go before <from-adr>: %s\n"
+                                         : "Not a destination: %s\n",
+                refused);
 }
 
 // A preview shows how each destination argument was read.
@@ -59,12 +92,9 @@ int workInOutbound(const RunSettings& settings, int positionalCount,
                    const char* const* positional) {
   const std::string& outboundDir = *settings.outboundDir;
   NodeAddress newOrigin;
-  if (!parseNodeAddress(positional[0], &newOrigin)) {
-    printUsage();
-    return kExitUsage;
-  }
   DestinationList destinations;
-  parseDestinationList(&destinations, newOrigin, positionalCount - 1, positional + 1);
+  const int refused = readAddresses(positionalCount, positional, &newOrigin, &destinations);
+  if (refused != kExitNormal) return refused;
   reportMessage("Working in \"%s\", From: " NODE_ADDRESS_FORMAT "\n", outboundDir.c_str(),
                 NODE_ADDRESS_ARGS(newOrigin));
   if (settings.preview) reportSelections(destinations, positionalCount - 1, positional + 1);
@@ -75,6 +105,14 @@ int workInOutbound(const RunSettings& settings, int positionalCount,
                             ? scanOutboundTree(outboundDir, newOrigin, destinations, &run)
                             : scanOutbound(outboundDir, newOrigin, destinations, &run);
   if (outcome == ScanOutcome::Failed) return kExitPacketError;
+  if (!settings.flowFiles && run.listedMailSeen) {
+    reportMessage("Flow files list bundles or packets: -b rewrites them too\n");
+  }
+  const RunTally& tally = run.tally;
+  reportMessage(
+      "Summary: %d packets rewritten, %d messages changed, %d already from, %d busy, %d left as it "
+      "is\n",
+      tally.rewritten, tally.changedMessages, tally.alreadyFrom, tally.busy, tally.leftAsItIs);
   consoleMessage(settings.preview ? "\nPreview done: nothing was written.\n" : "\nDone.\n");
   // Busy wins: the later run that finds the busy mail done tells, by its
   // own status, of what is left for the sysop.
@@ -108,11 +146,19 @@ int readSwitches(int argc, const char* const* argv, RunSettings* settings) {
     if (settings->showing == Showing::Nothing) settings->showing = showing;
     if (argument[1] == '\0' || showing != Showing::Nothing) continue;
     const char letter = asciiToUpper(argument[1]);
-    if (letter == 'L') settings->statusLogPath = std::string(argument + 2);
-    if (letter == 'O') settings->outboundDir = std::string(argument + 2);
-    if (letter == 'N') settings->preview = true;
-    if (letter == 'R') settings->tree = true;
-    if (letter == 'B') settings->flowFiles = true;
+    if (letter == 'L') {
+      settings->statusLogPath = std::string(argument + 2);
+    } else if (letter == 'O') {
+      settings->outboundDir = std::string(argument + 2);
+    } else if (letter == 'N') {
+      settings->preview = true;
+    } else if (letter == 'R') {
+      settings->tree = true;
+    } else if (letter == 'B') {
+      settings->flowFiles = true;
+    } else if (!settings->unknownSwitch) {
+      settings->unknownSwitch = argument;
+    }
   }
   return i;
 }
@@ -124,6 +170,11 @@ int runPelorin(int argc, const char* const* argv) {
   RunSettings settings;
   readConfigFile(&settings);
   int first = readSwitches(argc, argv, &settings);
+  // Refused before anything is done: a switch misspelt (--dry-run for -n)
+  // must not become a real run.
+  if (settings.unknownSwitch) {
+    return refuse(consoleMessage, "Unknown switch: %s\n", settings.unknownSwitch->c_str());
+  }
   if (settings.showing == Showing::Help) printHelp();
   // The banner has shown the version.
   if (settings.showing != Showing::Nothing) return kExitNormal;
@@ -139,7 +190,8 @@ int runPelorin(int argc, const char* const* argv) {
   }
   // A preview writes nothing, the status log included.
   if (settings.statusLogPath && !settings.preview && !openStatusLog(*settings.statusLogPath)) {
-    consoleMessage("\nError opening %s !\n\n", settings.statusLogPath->c_str());
+    consoleMessage("\nError opening %s !\n  %s\n\n", settings.statusLogPath->c_str(),
+                   failureReasonLine().c_str());
     return kExitStatusLog;
   }
   int status = workInOutbound(settings, positionalCount, argv + first);

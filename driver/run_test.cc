@@ -14,6 +14,7 @@ struct Switches {
   bool preview = false;
   bool tree = false;
   Showing showing = Showing::Nothing;
+  std::string unknown = "<none>";
 };
 
 Switches read(std::vector<const char*> argv) {
@@ -21,7 +22,7 @@ Switches read(std::vector<const char*> argv) {
   int first = readSwitches(static_cast<int>(argv.size()), argv.data(), &settings);
   return {first,          settings.outboundDir.value_or("<none>"),
           settings.statusLogPath.value_or("<none>"), settings.preview,
-          settings.tree,  settings.showing};
+          settings.tree,  settings.showing, settings.unknownSwitch.value_or("<none>")};
 }
 
 TEST(Switches, LettersInAnyCaseValuesAttachedLaterOnesWin) {
@@ -32,7 +33,11 @@ TEST(Switches, LettersInAnyCaseValuesAttachedLaterOnesWin) {
   const Case cases[] = {
       {{"pelorin"}, {1, "<none>", "<none>"}},
       {{"pelorin", "-oout", "-lrun.log", "1:2/3", "World"}, {3, "out", "run.log"}},
-      {{"pelorin", "-Oa", "-La", "-x", "-", "-ob", "1:2/3"}, {6, "b", "a"}},
+      // The first switch the program has not is kept; a lone "-" is none.
+      {{"pelorin", "-Oa", "-La", "-x", "-", "-ob", "--", "1:2/3"},
+       {7, "b", "a", false, false, Showing::Nothing, "-x"}},
+      {{"pelorin", "-", "--dry-run", "-q"},
+       {4, "<none>", "<none>", false, false, Showing::Nothing, "--dry-run"}},
       {{"pelorin", "-o", "-l"}, {3, "", ""}},
       // -log names the log "og"; switches end at the first other argument.
       {{"pelorin", "-log", "1:2/3", "-oout", "-5"}, {2, "<none>", "og"}},
@@ -48,7 +53,9 @@ TEST(Switches, LettersInAnyCaseValuesAttachedLaterOnesWin) {
        {4, "out", "<none>", false, false, Showing::Version}},
       {{"pelorin", "-n", "--help", "--version", "1:2/3"},
        {4, "<none>", "<none>", true, false, Showing::Help}},
-      {{"pelorin", "--HELP", "--Version", "-help", "1:2/3"}, {4, "<none>", "<none>", false, false}},
+      {{"pelorin", "--HELP", "-help", "1:2/3"},
+       {3, "<none>", "<none>", false, false, Showing::Help, "--HELP"}},
+      {{"pelorin", "-?", "1:2/3"}, {2, "<none>", "<none>", false, false, Showing::Help}},
       {{"pelorin", "1:2/3", "--help"}, {1, "<none>", "<none>"}},
   };
   for (const Case& c : cases) {
@@ -59,6 +66,7 @@ TEST(Switches, LettersInAnyCaseValuesAttachedLaterOnesWin) {
     EXPECT_EQ(got.preview, c.expected.preview) << c.argv.size();
     EXPECT_EQ(got.tree, c.expected.tree) << c.argv.size();
     EXPECT_EQ(got.showing, c.expected.showing) << c.argv.size();
+    EXPECT_EQ(got.unknown, c.expected.unknown) << c.argv.size();
   }
 }
 

@@ -1,7 +1,8 @@
 // Any bytes as an argument vector (split at NUL bytes; the first eight bytes
-// give the from-address and one address to look up). Every argument becomes
-// exactly one entry, each entry selects its own address, and the list's
-// answer for the looked-up address agrees with a plain reference matcher.
+// give the from-address and one address to look up). Every argument read
+// becomes exactly one entry, each entry selects its own address, and the
+// list's answer for the looked-up address agrees with a plain reference
+// matcher.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -49,8 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
 
   DestinationList list;
-  parseDestinationList(&list, from, static_cast<int>(argv.size()), argv.data());
-  check(list.entries.size() == arguments.size());
+  const int read = parseDestinationList(&list, from, static_cast<int>(argv.size()), argv.data());
+  check(read >= 0 && static_cast<std::size_t>(read) <= arguments.size());
+  check(list.entries.size() == static_cast<std::size_t>(read));
   bool anyMatch = false;
   for (const DestinationEntry& entry : list.entries) {
     check(entry.wild >= WildNone && entry.wild <= WildZone);

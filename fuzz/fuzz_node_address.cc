@@ -1,7 +1,8 @@
 // Any bytes as a from-address. A parsed address, written in the messages'
-// form and read again, gives the same address; a rejected text leaves the
-// target alone; parsing never reads past its input (the sanitizer sees the
-// exact-size copy).
+// form and read again as such, gives the same address; a rejected text
+// leaves the target alone; parsing never reads past its input (the
+// sanitizer sees the exact-size copy). The reader of the messages' form
+// takes the same bytes too, and what it accepts it writes back as read.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size) std::memcpy(exact.get(), data, size);
   const NodeAddress untouched{11, 22, 33, 44};
   NodeAddress address = untouched;
-  bool parsed = parseNodeAddress(std::string_view(exact.get(), size), &address);
+  const std::string_view input(exact.get(), size);
+  NodeAddress written;
+  if (readNodeAddressText(input, &written)) check(nodeAddressText(written) == input);
+  bool parsed = parseNodeAddress(input, &address);
   if (!parsed) {
     check(sameNodeAddress(address, untouched));
     return 0;
@@ -26,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   char text[64];
   std::snprintf(text, sizeof text, NODE_ADDRESS_FORMAT, NODE_ADDRESS_ARGS(address));
   NodeAddress reread;
-  check(parseNodeAddress(text, &reread));
+  check(readNodeAddressText(text, &reread));
   check(sameNodeAddress(reread, address));
   return 0;
 }

@@ -59,9 +59,10 @@ bool leftBusy(Bundle* bundle, Scan* scan) {
   return true;
 }
 
+Opening failUnlessBusy(Bundle* bundle, Scan* scan, const char* format) PELORIN_PRINTF(3, 0);
 Opening failUnlessBusy(Bundle* bundle, Scan* scan, const char* format) {
   if (leftBusy(bundle, scan)) return Opening::Left;
-  reportMessage(format, bundle->path.c_str());
+  reportFailure(format, bundle->path.c_str());
   return leave(bundle, Opening::Failed);
 }
 
@@ -192,7 +193,7 @@ struct NewBundle {
 };
 
 void reportCannotWrite(const Bundle& bundle) {
-  reportMessage("Error: cannot write %s\n", bundle.path.c_str());
+  reportFailure("Error: cannot write %s\n", bundle.path.c_str());
 }
 
 // Dead runs' temporary files beside the bundle go first, once a run for
@@ -257,7 +258,7 @@ bool finishNewBundle(Bundle* bundle, NewBundle* fresh, Scan* scan) {
 bool copiedOrReported(ZipWrite outcome, const Bundle& bundle) {
   switch (outcome) {
     case ZipWrite::Written: return true;
-    case ZipWrite::ReadFailed: reportMessage("Error: cannot read %s\n", bundle.path.c_str()); break;
+    case ZipWrite::ReadFailed: reportFailure("Error: cannot read %s\n", bundle.path.c_str()); break;
     case ZipWrite::WriteFailed: reportCannotWrite(bundle); break;
   }
   return false;
@@ -272,9 +273,9 @@ bool rewritePacketMember(Bundle* bundle, const ZipMember& member, const Work& wo
   switch (readMember(bundle->archive, member,
                      {{header.bytes, kPacketHeaderSize}, {area->bytes.get(), area->length}}, true)) {
     case MemberReading::Read: break;
-    case MemberReading::Damaged: reportMessage("Error in %s\n", bundle->path.c_str()); return false;
+    case MemberReading::Damaged: reportFailure("Error in %s\n", bundle->path.c_str()); return false;
     case MemberReading::Failed:
-      reportMessage("Error: cannot read %s\n", bundle->path.c_str());
+      reportFailure("Error: cannot read %s\n", bundle->path.c_str());
       return false;
   }
   const NodeAddress oldOrigin = headerOrigin(header);
@@ -286,7 +287,7 @@ bool rewritePacketMember(Bundle* bundle, const ZipMember& member, const Work& wo
     walk = rewriteMessageArea(area, oldOrigin, work.origin);
   }
   if (!walk.ok) {
-    reportMessage("Error in %s\n", path.c_str());
+    reportFailure("Error in %s\n", path.c_str());
     return false;
   }
   setHeaderOrigin(&header, work.origin);
@@ -319,9 +320,10 @@ bool workOnMember(Bundle* bundle, std::size_t index, const Work& work, Scan* sca
       reportFrom(memberPath(*bundle, member), judged.header);
       return rewritePacketMember(bundle, member, work, scan, writer);
     case MemberVerdict::Short:
-      reportMessage("Error: cannot read %s\n", memberPath(*bundle, member).c_str());
+      noteShorterThanAHeader(member.size);
+      reportFailure("Error: cannot read %s\n", memberPath(*bundle, member).c_str());
       return false;
-    case MemberVerdict::Damaged: reportMessage("Error in %s\n", bundle->path.c_str()); return false;
+    case MemberVerdict::Damaged: reportFailure("Error in %s\n", bundle->path.c_str()); return false;
   }
   return writer == nullptr || copiedOrReported(copyMember(writer, bundle->archive, member), *bundle);
 }

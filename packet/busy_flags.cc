@@ -286,10 +286,12 @@ bool readOwnFlagLine(const std::string& content, OwnFlagLine* line) {
   rest.erase(rest.find_last_not_of(' ') + 1);
   *line = OwnFlagLine{};
   if (rest.empty()) return true;
-  if (rest[0] != ' ' || !parseNodeAddress(rest.c_str() + 1, &line->origin)) return false;
-  line->hasOrigin = true;
   // Exactly as a run writes it, nothing more.
-  return rest.compare(1, std::string::npos, nodeAddressText(line->origin)) == 0;
+  if (rest[0] != ' ' || !readNodeAddressText(std::string_view(rest).substr(1), &line->origin)) {
+    return false;
+  }
+  line->hasOrigin = true;
+  return true;
 }
 
 std::string fittedFlagLine(const std::string& line, std::size_t length) {

@@ -3,8 +3,10 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 
 #include "base/ascii.h"
+#include "base/failure.h"
 #include "base/file_io.h"
 #include "base/platform.h"
 #include "packet/packet_format.h"
@@ -72,15 +74,26 @@ MessageArea allocateMessageArea(std::uint64_t length) {
 }
 
 bool readMessageArea(FileHandle packet, std::int64_t fileLength, MessageArea* area) {
-  if (fileLength <= static_cast<std::int64_t>(kPacketHeaderSize)) return false;
+  if (fileLength <= static_cast<std::int64_t>(kPacketHeaderSize)) {
+    noteFailure("nothing after the header");
+    return false;
+  }
   resizeMessageArea(area, static_cast<std::uint64_t>(fileLength) - kPacketHeaderSize);
   return readFullyAt(packet, kPacketHeaderSize, area->bytes.get(), area->length);
 }
 
 namespace {
 
+// Why the walk failed at message `number` (counted from 1), which begins
+// at `offset` in the area.
+std::string messageAt(int number, Offset offset) {
+  return "message " + std::to_string(number) + " at offset " +
+         std::to_string(offset + static_cast<Offset>(kPacketHeaderSize));
+}
+
 // One pass over the area: counts the qualifying messages and, when `apply`
-// is given, gives them the new origin and tells it.
+// is given, gives them the new origin and tells it. A malformed area is
+// found on the first pass, which notes why.
 MessageWalk walkMessageArea(unsigned char* bytes, std::size_t length,
                             const NodeAddress& oldOrigin, const NodeAddress& newOrigin,
                             const ChangedMessage* apply) {
@@ -88,15 +101,22 @@ MessageWalk walkMessageArea(unsigned char* bytes, std::size_t length,
   const Offset padEnd = end + static_cast<Offset>(kZeroPad);
   MessageWalk walk;
   Offset p = 0;
-  for (;;) {
+  for (int number = 1;; ++number) {
     if (end - p <= static_cast<Offset>(kShortestRemainderExamined)) {
       walk.ok = true;
       return walk;
     }
-    if (readWord(bytes + p + message_offset::kMessageType) != kPackedMessageType) return walk;
+    const std::uint16_t type = readWord(bytes + p + message_offset::kMessageType);
+    if (type != kPackedMessageType) {
+      noteFailure(messageAt(number, p) + ": type " + std::to_string(type) + ", not 2");
+      return walk;
+    }
     Offset t = p + static_cast<Offset>(message_offset::kStrings);
     for (int skipped = 0; skipped < 4; ++skipped) t = afterNul(bytes, t, padEnd);
-    if (end - t < 3) return walk;
+    if (end - t < 3) {
+      noteFailure("the header of " + messageAt(number, p) + " runs past the end");
+      return walk;
+    }
     if (qualifies(bytes + p, bytes + t, end - t, oldOrigin)) {
       if (apply != nullptr) {
         setMessageOrigin(bytes + p, newOrigin);
@@ -105,9 +125,13 @@ MessageWalk walkMessageArea(unsigned char* bytes, std::size_t length,
       if (walk.changedCount < std::numeric_limits<int>::max()) ++walk.changedCount;
     }
     Offset q = afterNul(bytes, t, padEnd);
-    if (end - q < 2) return walk;
+    if (end - q < 2) {
+      noteFailure("the text of message " + std::to_string(number) + " runs past the end");
+      return walk;
+    }
     if (bytes[q] == 0 && bytes[q + 1] == 0) {
       walk.ok = end - q == 2;
+      if (!walk.ok) noteFailure("bytes after the terminating zero word");
       return walk;
     }
     p = q;

@@ -65,8 +65,9 @@ using ChangedMessage = std::function<void(std::size_t messageStart)>;
 // changes the qualifying messages in memory (the count stops at INT_MAX,
 // which only an area of tens of gigabytes could pass). The whole area is
 // checked before the first change, so a malformed area is left exactly as
-// it was and onChanged is never called. Only net and node of the two
-// origins are used.
+// it was and onChanged is never called, and why is noted (failure.h):
+// which message, at which offset of the packet, breaks the layout. Only
+// net and node of the two origins are used.
 MessageWalk rewriteMessageArea(MessageArea* area, const NodeAddress& oldOrigin,
                                const NodeAddress& newOrigin,
                                const ChangedMessage& onChanged = nullptr);

@@ -39,11 +39,19 @@ bool processPackets(const std::vector<std::string>& names, const Work& work, Sca
   return true;
 }
 
-// A file the line lists that counts, and has not been handled yet.
-bool takesListed(const ListedFile& listed, ScanRun* run) {
+// A file the line lists that counts, and has not been handled yet. One
+// that is not there at all, in a node no other program is at, is reported:
+// a path relative to another directory than the run's, say.
+bool takesListed(const ListedFile& listed, const std::string& flowName, Scan* scan) {
   FileStatus status;
-  return listedFileCounts(listed, &status) &&
-         run->listedFilesHandled.insert(status.identity).second;
+  if (listedFileCounts(listed, &status)) {
+    return scan->run->listedFilesHandled.insert(status.identity).second;
+  }
+  if (!nameExists(listed.path) && !nodeFlaggedByOthers(scan->flags, flowName)) {
+    reportMessage("%s lists %s, which is not there\n",
+                  joinPath(scan->directoryPath, flowName).c_str(), listed.path.c_str());
+  }
+  return false;
 }
 
 bool processListedMail(const std::vector<std::string>& flowNames, const Work& work, Scan* scan) {
@@ -52,7 +60,9 @@ bool processListedMail(const std::vector<std::string>& flowNames, const Work& wo
     if (!readFlowFile(joinPath(scan->directoryPath, flowName), &content)) continue;
     for (const ListedFile& listed : listedMail(content)) {
       const bool packet = listed.kind == ListedKind::Packet;
-      if ((packet && reportedBusy(*scan, flowName)) || !takesListed(listed, scan->run)) continue;
+      if ((packet && reportedBusy(*scan, flowName)) || !takesListed(listed, flowName, scan)) {
+        continue;
+      }
       if (!moveToNodeOf(flowName, scan)) return false;
       if (!(packet ? processAttachedPacket(listed.path, flowName, work, scan)
                    : processBundle(listed.path, flowName, work, scan))) {
@@ -67,6 +77,20 @@ bool processListedMail(const std::vector<std::string>& flowNames, const Work& wo
     }
   }
   return true;
+}
+
+// True when a flow file of the directory lists mail that a run with flow
+// files would take.
+bool listsMail(const std::vector<std::string>& flowNames, const Scan& scan) {
+  for (const std::string& flowName : flowNames) {
+    std::string content;
+    if (!readFlowFile(joinPath(scan.directoryPath, flowName), &content)) continue;
+    for (const ListedFile& listed : listedMail(content)) {
+      FileStatus status;
+      if (listedFileCounts(listed, &status)) return true;
+    }
+  }
+  return false;
 }
 
 // Every flag of the run goes, and the file they were written in.
@@ -103,7 +127,7 @@ bool listOutboundDirectory(const std::string& directory, const NodeAddress& newO
   // The listing itself is let go before any packet is handled.
   std::vector<DirectoryEntry> entries;
   if (listDirectory(directory, &entries) == ListingOutcome::Failed) {
-    reportMessage("Error: cannot read %s\n", directory.c_str());
+    reportFailure("Error: cannot read %s\n", directory.c_str());
     return false;
   }
   Scan& scan = listed->scan;
@@ -129,9 +153,13 @@ ScanOutcome handlePackets(OutboundDirectory* listed, const DestinationList& dest
   Work work;
   work.origin = scan->flags.origin;
   work.destinations = &destinations;
+  ScanRun* run = scan->run;
+  // Once a run has seen such mail, it has said what it needs to.
+  if (!run->flowFiles && !run->listedMailSeen) {
+    run->listedMailSeen = listsMail(listed->flowNames, *scan);
+  }
   return endStep(scan, processPackets(listed->packetNames, work, scan) &&
-                           (!scan->run->flowFiles ||
-                            processListedMail(listed->flowNames, work, scan)));
+                           (!run->flowFiles || processListedMail(listed->flowNames, work, scan)));
 }
 
 ScanOutcome scanOutbound(const std::string& outboundDir, const NodeAddress& newOrigin,

@@ -45,7 +45,10 @@ ScanOutcome finishInterruptedWork(OutboundDirectory* listed);
 // bundles its flow files list (listedMail in flow_files.h), each flow file
 // in the order packets are taken in, under the flag of its node (see
 // packet_handling.h and bundles.h); a file that flow files of any directory
-// listed before is not handled again.
+// listed before is not handled again, and one that is not there at all is
+// reported ("<flow file> lists <path>, which is not there") unless another
+// program has a flag of its node. A run that does not take them notes
+// whether the flow files list such mail (ScanRun::listedMailSeen).
 ScanOutcome handlePackets(OutboundDirectory* listed, const DestinationList& destinations);
 
 // Handles every packet of the directory, in the order of their names (ASCII

@@ -45,7 +45,7 @@ bool hasZoneOutbounds(const std::string& outboundName) {
 bool listSubdirectories(const std::string& directory, const EntryFilter& wanted,
                         std::vector<std::string>* names) {
   if (listNames(directory, wanted, names) != ListingOutcome::Failed) return true;
-  reportMessage("Error: cannot read %s\n", directory.c_str());
+  reportFailure("Error: cannot read %s\n", directory.c_str());
   return false;
 }
 

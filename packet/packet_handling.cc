@@ -1,5 +1,6 @@
 #include "packet/packet_handling.h"
 
+#include "base/failure.h"
 #include "base/file_io.h"
 #include "base/messages.h"
 #include "packet/packet_format.h"
@@ -9,12 +10,12 @@ namespace {
 // Closes the packet; a failed close is the packet's failure.
 bool closePacket(FileHandle file, const std::string& path) {
   if (closeFile(file)) return true;
-  reportMessage("Error: cannot close %s\n", path.c_str());
+  reportFailure("Error: cannot close %s\n", path.c_str());
   return false;
 }
 
 bool failPacket(FileHandle file, const std::string& path) {
-  reportMessage("Error in %s\n", path.c_str());
+  reportFailure("Error in %s\n", path.c_str());
   closeFile(file);
   return false;
 }
@@ -58,8 +59,11 @@ Reading readHeader(Packet* packet, Scan* scan) {
         (packet->inUse || nodeFlaggedByOthers(scan->flags, packet->name))) {
       return leaveBusy(*packet, scan);
     }
+    if (status.length < static_cast<std::int64_t>(kPacketHeaderSize)) {
+      noteShorterThanAHeader(status.length);
+    }
   }
-  reportMessage("Error: cannot read %s\n", packet->path.c_str());
+  reportFailure("Error: cannot read %s\n", packet->path.c_str());
   closeFile(packet->file);
   return Reading::Failed;
 }
@@ -96,7 +100,7 @@ Reading openPacket(Packet* packet, Scan* scan) {
         reportBusyPacket(packet->path, scan);
         return Reading::Left;
       }
-      reportMessage("Error: cannot open %s\n", packet->path.c_str());
+      reportFailure("Error: cannot open %s\n", packet->path.c_str());
       return Reading::Failed;
   }
   return readHeader(packet, scan);
@@ -249,7 +253,7 @@ NodeTaking takeNodeOf(const std::string& name, const std::string& path, Scan* sc
   switch (takeNodeFlag(&scan->flags, name)) {
     case NodeFlag::Held: return NodeTaking::Held;
     case NodeFlag::Busy: reportBusyPacket(path, scan); return NodeTaking::Busy;
-    case NodeFlag::Failed: reportMessage("Error: cannot open %s\n", path.c_str()); break;
+    case NodeFlag::Failed: reportFailure("Error: cannot open %s\n", path.c_str()); break;
     case NodeFlag::NotRemoved: reportNotRemoved(scan->flags.held.path); break;
   }
   return NodeTaking::Failed;
@@ -267,6 +271,10 @@ Verdict judgePacket(const Work& work, const PacketHeader& header) {
 void reportFrom(const std::string& path, const PacketHeader& header) {
   reportMessage("%s to " NODE_ADDRESS_FORMAT " from " NODE_ADDRESS_FORMAT "\n", path.c_str(),
                 NODE_ADDRESS_ARGS(headerDestination(header)), NODE_ADDRESS_ARGS(headerOrigin(header)));
+}
+
+void noteShorterThanAHeader(std::int64_t length) {
+  noteFailure(std::to_string(length) + " bytes, shorter than a packet header");
 }
 
 void reportChangedMessages(int changedCount, Scan* scan) {
@@ -294,7 +302,7 @@ void reportLeftAsItIs(const std::string& path, const std::string& why, Scan* sca
 }
 
 void reportNotRemoved(const std::string& path) {
-  reportMessage("Error: cannot remove %s\n", path.c_str());
+  reportFailure("Error: cannot remove %s\n", path.c_str());
 }
 
 bool releaseNodeFlagOf(Scan* scan) {

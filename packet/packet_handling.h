@@ -42,6 +42,8 @@ struct ScanRun {
   // Directories of bundles where dead runs' temporary files were looked for.
   std::set<std::string> directoriesCleaned;
   RunTally tally;
+  // Without flowFiles: a flow file lists mail that flowFiles would take.
+  bool listedMailSeen = false;
 };
 
 // What lives for the whole pass over one directory.
@@ -106,6 +108,10 @@ void reportLeftAsItIs(const std::string& path, const std::string& why, Scan* sca
 // Removes the node flag the run holds, if any; false after reporting that
 // it could not be removed.
 bool releaseNodeFlagOf(Scan* scan);
+
+// Notes as the reason of a failure that a packet of `length` bytes is too
+// short for its header.
+void noteShorterThanAHeader(std::int64_t length);
 
 // "Error: cannot remove" with the path.
 void reportNotRemoved(const std::string& path);

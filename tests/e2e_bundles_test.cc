@@ -68,12 +68,18 @@ TEST_F(Bundles, FlowFileBundlesOfEveryKindAndAnAttachedPacket) {
       "out/00000001.th0 is no ZIP archive, left as it is\n"
       "out/00000001.fr0 uses a ZIP feature not handled here, left as it is\n"
       "out/00000001.sa0 has other names, left as it is\n";
+  const std::string notThere =
+      joined("out", "00000001.flo") + " lists out/00000001.mo9, which is not there\n";
   const std::string body =
       "out/00000000.mo0 busy, left for the next run\n" + absolute + ":p1.pkt" + from +
       "out/00000001.tu0:p1.pkt" + from +
-      "out/00000001.we0:p3.pkt to 2:5020/1.0 already from 2:5020/999.0\n" + left +
-      "pkt/attached.pkt" + from + "out/00000001.mo1:p1.pkt" + from + "Error in out/00000001.tu1\n";
+      "out/00000001.we0:p3.pkt to 2:5020/1.0 already from 2:5020/999.0\n" + left + notThere +
+      "pkt/attached.pkt" + from + "out/00000001.mo1:p1.pkt" + from +
+      "Error in out/00000001.tu1\n  no end record\n";
   const auto before = files();
+  // Without -b, a word that flow files list mail it would take.
+  EXPECT_EQ(run({"-oout", "2:5020/999", "2:5020/All"}).console,
+            consoleOf(done("", "Flow files list bundles or packets: -b rewrites them too\n")));
   RunOutput shown = run({"-n", "-B", "-oout", "2:5020/999", "2:5020/All"});
   EXPECT_EQ(shown.status, 2);
   EXPECT_EQ(shown.console, consoleOf("Destination \"2:5020/All\" selects 2:5020/All\n" + body));
@@ -106,8 +112,9 @@ TEST_F(Bundles, FlowFileBundlesOfEveryKindAndAnAttachedPacket) {
   ASSERT_NE(at, std::string::npos) << again.console;
   const std::string already = " to 2:5020/1.0 already from 2:5020/999.0\n";
   EXPECT_EQ(again.console.substr(at),
-            text(left + "pkt/attached.pkt" + already + "out/00000001.mo1:p1.pkt" + already +
-                 "out/00000001.tu1:p1.pkt" + already + "\nDone.\n"));
+            text(left + notThere + "pkt/attached.pkt" + already + "out/00000001.mo1:p1.pkt" + already +
+                 "out/00000001.tu1:p1.pkt" + already +
+                 summary(again.console.substr(again.console.find("Working in"))) + "\n\nDone.\n"));
 }
 
 TEST_F(Bundles, WhatAPackerDoesMeanwhileIsReadOrLeftNeverLost) {
@@ -135,9 +142,12 @@ TEST_F(Bundles, WhatAPackerDoesMeanwhileIsReadOrLeftNeverLost) {
        first + "out/00000001.mo0 changed while it was read, left for the next run\n", 3,
        {{"p1.pkt", false}, {"p2.pkt", false}}},
       {"bundleWrite:1", "",
-       first.substr(0, first.find('\n') + 1) + "Error: cannot write out/00000001.mo0\n", 2,
+       first.substr(0, first.find('\n') + 1) +
+           "Error: cannot write out/00000001.mo0\n  Input/output error\n",
+       2,
        {{"p1.pkt", false}}},
-      {"bundleRename:1", "", first + "Error: cannot write out/00000001.mo0\n", 2,
+      {"bundleRename:1", "",
+       first + "Error: cannot write out/00000001.mo0\n  Input/output error\n", 2,
        {{"p1.pkt", false}}},
   };
   for (const Case& c : cases) {
@@ -148,7 +158,7 @@ TEST_F(Bundles, WhatAPackerDoesMeanwhileIsReadOrLeftNeverLost) {
     options.environment.push_back("PELORIN_FAULT_COMMAND=" + c.command);
     RunOutput out = run({"-b", "-oout", "2:5020/999", "World"}, options);
     EXPECT_EQ(out.status, c.status) << c.fault;
-    EXPECT_EQ(out.console, consoleOf(c.body + (c.status == 2 ? "" : "\nDone.\n"))) << c.fault;
+    EXPECT_EQ(out.console, consoleOf(c.status == 2 ? c.body : done(c.body))) << c.fault;
     EXPECT_TRUE(infoUnzipFindsWhole(path("out/00000001.mo0"))) << c.fault;
     for (const char* name : {"p1.pkt", "p2.pkt"}) {
       const auto held = c.members.find(name);
@@ -192,11 +202,10 @@ TEST_F(Bundles, NewBundleKeepsWhatLetsTheMailerAtItOrIsNotMade) {
     RunOutput out = asNobody ? runWithMode("out", 0777, arguments) : run(arguments);
     EXPECT_EQ(out.status, asNobody ? 5 : 0);
     EXPECT_EQ(out.console,
-              consoleOf(from + "Changed Messages: 1\n" +
-                        (asNobody ? "out/00000001.mo0 cannot keep its owner and permissions, "
-                                    "left as it is\n"
-                                  : "") +
-                        "\nDone.\n"));
+              consoleOf(done(from + "Changed Messages: 1\n" +
+                             (asNobody ? "out/00000001.mo0 cannot keep its owner and permissions, "
+                                         "left as it is\n"
+                                       : ""))));
     EXPECT_EQ(readFile("out/00000001.mo0") == old, asNobody);
     struct stat now {};
     stat(bundlePath.c_str(), &now);

@@ -117,13 +117,12 @@ TEST_F(BusyFlags, BusyNodeIsLeftForTheNextRun) {
     }
     const std::string from = fromLine("139c0002.out", kSecond);
     EXPECT_EQ(out.status, 3) << flag.name;
-    EXPECT_EQ(out.console, consoleOf(busyLine("139c0001.out") + from +
-                                     "Changed Messages: 1\n\nDone.\n"))
-        << flag.name;
+    const std::string body = busyLine("139c0001.out") + from + "Changed Messages: 1\n";
+    EXPECT_EQ(out.console, consoleOf(done(body))) << flag.name;
     EXPECT_EQ(logWithoutTimes("run.log"),
               logOf({"Working in \"out\", From: 2:5020/999.0",
                      joined("out", "139c0001.out") + " busy, left for the next run",
-                     from.substr(0, from.size() - 1), "Changed Messages: 1"},
+                     from.substr(0, from.size() - 1), "Changed Messages: 1", summary(body)},
                     true))
         << flag.name;
     EXPECT_EQ(readFile("out/139c0001.out"), echoPacket(kHub)) << flag.name;
@@ -152,9 +151,8 @@ TEST_F(BusyFlags, WhatDeadRunsLeftIsTakenOverOrRemoved) {
   RunOutput out = runOnAll();
   EXPECT_EQ(out.status, 0);
   EXPECT_EQ(out.console,
-            consoleOf(fromLine("139c0001.out") + "Changed Messages: 1\n" +
-                      joined("out", "139c0002.out") + " to 2:5020/2.0 already from 2:5020/999.0\n" +
-                      "\nDone.\n"));
+            consoleOf(done(fromLine("139c0001.out") + "Changed Messages: 1\n" +
+                      joined("out", "139c0002.out") + " to 2:5020/2.0 already from 2:5020/999.0\n")));
   EXPECT_EQ(readFile("out/139c0001.out"), echoPacketRewritten(kHub));
   EXPECT_EQ(namesIn("out"), (std::set<std::string>{"139c0001.out", "139c0002.out"}));
 }
@@ -169,7 +167,8 @@ TEST_F(BusyFlags, PreviewJudgesAFlagOfOursByItsLineAloneForShortPacketsToo) {
   RunOutput shown = run({"-n", "-oout", "2:5020/999", "World"});
   EXPECT_EQ(shown.status, 2);
   EXPECT_EQ(shown.console, consoleOf("Destination \"World\" selects World\nError: cannot read " +
-                                     joined("out", "139c0001.dut") + "\n"));
+                                     joined("out", "139c0001.dut") +
+                                     "\n  30 bytes, shorter than a packet header\n"));
 }
 
 TEST_F(BusyFlags, WhatChangesAsTheRunTakesAFlagIsJudgedUnderIt) {
@@ -219,7 +218,7 @@ TEST_F(BusyFlags, WhatChangesAsTheRunTakesAFlagIsJudgedUnderIt) {
     options.environment.push_back("PELORIN_FAULT_COMMAND=" + c.command);
     RunOutput out = runOnAll(options);
     EXPECT_EQ(out.status, c.status) << c.command;
-    EXPECT_EQ(out.console, consoleOf(c.body + "\nDone.\n")) << c.command;
+    EXPECT_EQ(out.console, consoleOf(done(c.body))) << c.command;
     std::map<std::string, std::string> expected = c.left;
     const bool rewrittenCopy = c.body.find("Changed Messages: 2") != std::string::npos;
     expected["out/139c0001.out"] = c.status == 3 ? echoPacket(kHub)
@@ -292,14 +291,13 @@ TEST_F(BusyFlags, InterruptedRunIsFinishedWhateverTheNextRunsArguments) {
     RunOutput shown = run(preview);
     EXPECT_EQ(shown.status, 0) << c.origin;
     EXPECT_EQ(shown.console,
-              consoleOf(c.selection + c.body + "\nPreview done: nothing was written.\n", "out",
-                        c.origin));
+              consoleOf(c.selection + previewDone(c.body), "out", c.origin));
     EXPECT_EQ(files(), before) << c.origin;
     std::vector<std::string> real = {"-oout"};
     real.insert(real.end(), c.arguments.begin(), c.arguments.end());
     RunOutput out = run(real);
     EXPECT_EQ(out.status, 0) << c.origin;
-    EXPECT_EQ(out.console, consoleOf(c.body + "\nDone.\n", "out", c.origin));
+    EXPECT_EQ(out.console, consoleOf(done(c.body), "out", c.origin));
     EXPECT_EQ(files(), c.packets) << c.origin;
   }
 }
@@ -310,6 +308,7 @@ TEST_F(BusyFlags, InterruptedWorkIsFinishedFirstAndThePreviewForetellsIt) {
   const std::string deadFlag = "4242 pelorin 2:5020/999.0\n";
   const std::string finishing = " left by an interrupted run: finishing it, From: 2:5020/999.0\n";
   const std::string malformed = packetHeader(kOld, {2, 463, 68, 0}) + std::string(40, 'x');
+  const std::string notAMessage = "\n  message 1 at offset 58: type 30840, not 2\n";
   struct Case {
     std::map<std::string, std::string> files;
     std::string body;  // after the preview's line on the destination
@@ -324,7 +323,7 @@ TEST_F(BusyFlags, InterruptedWorkIsFinishedFirstAndThePreviewForetellsIt) {
        joined("out", pointDir + "00000001.bsy") + finishing +
            fromLine(pointDir + "00000001.cut", point) + "Changed Messages: 1\n" +
            fromLine("00000000.dut", {2, 463, 68, 0}) + "Error in " +
-           joined("out", "00000000.dut") + "\n",
+           joined("out", "00000000.dut") + notAMessage,
        {{"out/139c0001.pnt/00000001.cut", echoPacketRewritten(point)}, {"out/00000000.dut", malformed}}},
       // Finishing covers the packets the node's flow files attach, without -b.
       {{{"out/139c0001.bsy", deadFlag},
@@ -334,14 +333,14 @@ TEST_F(BusyFlags, InterruptedWorkIsFinishedFirstAndThePreviewForetellsIt) {
        joined("out", "139c0001.bsy") + finishing + "pkt/a.pkt" +
            fromLine("", kHub).substr(std::string("out").size() + 1) + "Changed Messages: 1\n" +
            fromLine("00000000.dut", {2, 463, 68, 0}) + "Error in " +
-           joined("out", "00000000.dut") + "\n",
+           joined("out", "00000000.dut") + notAMessage,
        {{"out/139c0001.flo", "^pkt/a.pkt\n"},
         {"pkt/a.pkt", echoPacketRewritten(kHub)},
         {"out/00000000.dut", malformed}}},
       // A short packet of a node being finished is the run's error, not busy.
       {{{"out/139c0001.out", std::string(30, 'x')}, {"out/139c0001.bsy", deadFlag}},
        joined("out", "139c0001.bsy") + finishing + "Error: cannot read " +
-           joined("out", "139c0001.out") + "\n",
+           joined("out", "139c0001.out") + "\n  30 bytes, shorter than a packet header\n",
        {{"out/139c0001.out", std::string(30, 'x')}, {"out/139c0001.bsy", "<flag>"}}},
   };
   for (const Case& c : cases) {
@@ -412,7 +411,7 @@ TEST_F(BusyFlags, RunHoldsItsFlagInLowerCaseWithItsProcessId) {
   EXPECT_EQ(readFile("out/139c0001.bsy"), std::to_string(first.pid) + " pelorin 2:5020/999.0\n");
   RunOutput second = run({"-oout", "2:5020/999", "World"});
   EXPECT_EQ(second.status, 3);
-  EXPECT_EQ(second.console, consoleOf(busyLine("139C0001.OUT") + "\nDone.\n"));
+  EXPECT_EQ(second.console, consoleOf(done(busyLine("139C0001.OUT"))));
   RunOutput firstOut = finish(first);
   EXPECT_EQ(firstOut.status, 0);
   EXPECT_EQ(readFile("out/139C0001.OUT"), echoPacketRewritten(kHub));
@@ -448,7 +447,8 @@ TEST_F(BusyFlags, InterruptionRemovesTheFlagOnceThePacketIsWhole) {
 
 TEST_F(BusyFlags, FlagFailuresStopTheRunAndTheNextRunCleansUp) {
   if (windowsTarget()) GTEST_SKIP() << kPosixOnly;
-  const std::string cannotOpen = "Error: cannot open " + joined("out", "139c0001.out") + "\n";
+  const std::string cannotOpen =
+      "Error: cannot open " + joined("out", "139c0001.out") + "\n  Input/output error\n";
   const std::string first = fromLine("139c0001.out") + "Changed Messages: 1\n";
   const std::string second = fromLine("139c0002.out", kSecond) + "Changed Messages: 1\n";
   struct Case {
@@ -460,8 +460,11 @@ TEST_F(BusyFlags, FlagFailuresStopTheRunAndTheNextRunCleansUp) {
       {"flagCreate:1", cannotOpen, 2},
       {"flagWrite:1", cannotOpen, 2},
       {"flagLink:1", cannotOpen, 2},
-      {"flagRemove:1", first + "Error: cannot remove " + joined("out", "139c0001.bsy") + "\n", 2},
-      {"flagRemove:3", first + second + "Error: cannot remove <flag file>\n", 2},
+      {"flagRemove:1",
+       first + "Error: cannot remove " + joined("out", "139c0001.bsy") + "\n  Input/output error\n",
+       2},
+      {"flagRemove:3", first + second + "Error: cannot remove <flag file>\n  Input/output error\n",
+       2},
   };
   for (const Case& c : cases) {
     writePackets();
@@ -486,7 +489,8 @@ TEST_F(BusyFlags, FlagThatCannotBeCreatedLeavesThePacketUntouched) {
   chmod(path("out/139c0001.out").c_str(), 0666);
   RunOutput out = runWithMode("out", 0555, {"-oout", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 2);
-  EXPECT_EQ(out.console, consoleOf("Error: cannot open " + joined("out", "139c0001.out") + "\n"));
+  EXPECT_EQ(out.console, consoleOf("Error: cannot open " + joined("out", "139c0001.out") +
+                                   "\n  Permission denied\n"));
   EXPECT_EQ(readFile("out/139c0001.out"), echoPacket(kHub));
 }
 

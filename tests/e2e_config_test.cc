@@ -15,9 +15,9 @@ TEST_F(ConfigurationFile, SetsOutboundAndLog) {
                            "OutSq outbound\r\nStatusLog pelorin.log ; appended\r\n");
   RunOutput out = run({"2:5020/999", "World"});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf("\nDone.\n", "outbound"));
+  EXPECT_EQ(out.console, consoleOf(done(""), "outbound"));
   EXPECT_EQ(logWithoutTimes("pelorin.log"),
-            logOf({"Working in \"outbound\", From: 2:5020/999.0"}, true));
+            logOf({"Working in \"outbound\", From: 2:5020/999.0", summary("")}, true));
 }
 
 TEST_F(ConfigurationFile, SwitchesWinOverTheFile) {
@@ -26,7 +26,7 @@ TEST_F(ConfigurationFile, SwitchesWinOverTheFile) {
   writeFile("Pelorin.Cfg", "OutSq outbound\nStatusLog file.log\n");
   RunOutput out = run({"-oother", "-lswitch.log", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf("\nDone.\n", "other"));
+  EXPECT_EQ(out.console, consoleOf(done(""), "other"));
   EXPECT_EQ(files().count("file.log"), 0u);
   EXPECT_EQ(files().count("switch.log"), 1u);
 }
@@ -46,7 +46,7 @@ TEST_F(ConfigurationFile, NameInAnotherLetterCaseIsFound) {
   writeFile("PELORIN.CFG", "OutSq outbound\n");
   writeFile("pelorin.cfg", "OutSq elsewhere\n");
   RunOutput out = run({"2:5020/999", "World"});
-  EXPECT_EQ(out.console, consoleOf("\nDone.\n", "outbound"));
+  EXPECT_EQ(out.console, consoleOf(done(""), "outbound"));
   writeFile("Pelorin.Cfg", "OutSq exact\n");
   EXPECT_EQ(run({"2:5020/999", "World"}).console,
             text(std::string(kBanner) + "Dir exact not found.\n"));

@@ -14,6 +14,9 @@
 
 namespace {
 
+// The reason the fault hooks' failures give.
+const std::string kEio = "  Input/output error\n";
+
 class MachineFaults : public EndToEnd {
  protected:
   void SetUp() override {
@@ -40,9 +43,9 @@ class MachineFaults : public EndToEnd {
 };
 
 TEST_F(MachineFaults, FailingReadOrFirstWriteLeavesThePacketUntouched) {
-  const std::string inError = fromLine("a.out") + "Error in out/a.out\n";
+  const std::string inError = fromLine("a.out") + "Error in out/a.out\n" + kEio;
   const std::pair<const char*, std::string> cases[] = {
-      {"headerRead:1", "Error: cannot read out/a.out\n"},
+      {"headerRead:1", "Error: cannot read out/a.out\n" + kEio},
       {"areaRead:1", inError},
       {"areaRead:1:short", inError},
       {"areaWrite:1", inError},
@@ -61,7 +64,7 @@ TEST_F(MachineFaults, WriteStoppedHalfWayIsCompletedByTheNextRun) {
     writeFile("out/a.out", original());
     RunOutput out = runWithFault(fault);
     EXPECT_EQ(out.status, 2) << fault;
-    EXPECT_EQ(out.console, consoleOf(fromLine("a.out") + "Error in out/a.out\n")) << fault;
+    EXPECT_EQ(out.console, consoleOf(fromLine("a.out") + "Error in out/a.out\n" + kEio)) << fault;
     // The header still names the old origin, so the next run takes the packet up again.
     EXPECT_EQ(readFile("out/a.out").substr(0, 58), original().substr(0, 58)) << fault;
     RunOutput again = run({"-oout", "2:5020/999", "World"});
@@ -76,7 +79,7 @@ TEST_F(MachineFaults, TornHeaderWriteKeepsEveryByteOldOrNew) {
   writeFile("out/a.out", original());
   RunOutput out = runWithFault("headerWrite:1:short");
   EXPECT_EQ(out.status, 2);
-  EXPECT_EQ(out.console, consoleOf(fromLine("a.out") + "Error in out/a.out\n"));
+  EXPECT_EQ(out.console, consoleOf(fromLine("a.out") + "Error in out/a.out\n" + kEio));
   std::string torn = readFile("out/a.out");
   EXPECT_EQ(torn.substr(58), finished().substr(58));
   EXPECT_EQ(torn.substr(0, 29), finished().substr(0, 29));
@@ -88,7 +91,8 @@ TEST_F(MachineFaults, FailingCloseIsReportedAfterTheWork) {
   RunOutput out = runWithFault("packetClose:1");
   EXPECT_EQ(out.status, 2);
   EXPECT_EQ(out.console,
-            consoleOf(fromLine("a.out") + "Changed Messages: 2\nError: cannot close out/a.out\n"));
+            consoleOf(fromLine("a.out") + "Changed Messages: 2\nError: cannot close out/a.out\n" +
+                      kEio));
   EXPECT_EQ(readFile("out/a.out"), finished());
 }
 
@@ -102,7 +106,7 @@ TEST_F(MachineFaults, PacketSwappedAfterTheListingIsPassedOver) {
     writeFile("victim.out", original());
     RunOutput out = runWithFault(swap);
     EXPECT_EQ(out.status, 0) << swap;
-    EXPECT_EQ(out.console, consoleOf(fromLine("b.out") + "Changed Messages: 2\n\nDone.\n")) << swap;
+    EXPECT_EQ(out.console, consoleOf(done(fromLine("b.out") + "Changed Messages: 2\n"))) << swap;
     EXPECT_EQ(readFile("victim.out"), original()) << swap;
     EXPECT_EQ(readFile("out/b.out"), finished()) << swap;
   }
@@ -114,7 +118,7 @@ TEST_F(MachineFaults, ListingThatFailsPartWayIsAnError) {
     writeFile("out/b.out", original());
     RunOutput out = runWithFault(fault);
     EXPECT_EQ(out.status, 2) << fault;
-    EXPECT_EQ(out.console, consoleOf("Error: cannot read out\n")) << fault;
+    EXPECT_EQ(out.console, consoleOf("Error: cannot read out\n" + kEio)) << fault;
     EXPECT_EQ(readFile("out/a.out"), original()) << fault;
   }
 }
@@ -126,9 +130,9 @@ TEST_F(MachineFaults, LogWriteFailingPartWayIsReportedOnceAndTheWorkGoesOn) {
   RunOutput out = runWithFault("logWrite:3", {"-lrun.log"});
   EXPECT_EQ(out.status, 4);
   EXPECT_EQ(out.console, text(std::string(kBanner) + "Working in \"out\", From: 2:5020/999.0\n" +
-                              "\nError writing run.log !\n\n" + fromLine("a.out") +
-                              "Changed Messages: 2\n" + fromLine("b.out") +
-                              "Changed Messages: 2\n\nDone.\n"));
+                              "\nError writing run.log !\n" + kEio + "\n" +
+                              done(fromLine("a.out") + "Changed Messages: 2\n" + fromLine("b.out") +
+                                   "Changed Messages: 2\n")));
   EXPECT_EQ(logWithoutTimes("run.log"), "\n  <time> PLRN Begin, Pelorin 1.10\n");
   EXPECT_EQ(readFile("out/a.out"), finished());
   EXPECT_EQ(readFile("out/b.out"), finished());
@@ -351,13 +355,15 @@ TEST_F(MachineFaults, SecondRunOnABusyLogStopsWithoutWritingIt) {
   RunOutput second = run({"-oout", "-lrun.log", "2:5020/999", "World"});
   RunOutput firstOut = finish(first);
   EXPECT_EQ(second.status, 4);
-  EXPECT_EQ(second.console, text(std::string(kBanner) + "\nError opening run.log !\n\n"));
+  EXPECT_EQ(second.console,
+            text(std::string(kBanner) + "\nError opening run.log !\n  held by another run\n\n"));
   EXPECT_EQ(firstOut.status, 0);
   EXPECT_EQ(logWithoutTimes("run.log"),
             "\n  <time> PLRN Begin, Pelorin 1.10\n"
             "  <time> PLRN Working in \"out\", From: 2:5020/999.0\n"
             "  <time> PLRN " + fromLine("a.out") +
             "  <time> PLRN Changed Messages: 2\n"
+            "  <time> PLRN " + summary("Changed Messages: 2\n") + "\n"
             "  <time> PLRN End, Pelorin 1.10\n");
   EXPECT_EQ(readFile("out/a.out"), finished());
 }

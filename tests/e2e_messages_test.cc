@@ -29,7 +29,7 @@ TEST_F(PackedMessages, EchomailFromTheOldOriginGetsTheNewOne) {
   TestMessage mail = netmail(5020, 100, "private");
   RunOutput out = runOn(packet(kOld, kHub, {a, mail, b, other, c}));
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf(fromLine("a.out") + "Changed Messages: 3\n\nDone.\n"));
+  EXPECT_EQ(out.console, consoleOf(done(fromLine("a.out") + "Changed Messages: 3\n")));
   EXPECT_EQ(readFile("out/a.out"),
             withHeaderOrigin(packet(kOld, kHub,
                                     {withOrigin(a, 5020, 999), mail, withOrigin(b, 5020, 999),
@@ -37,41 +37,45 @@ TEST_F(PackedMessages, EchomailFromTheOldOriginGetsTheNewOne) {
                              kNew));
   EXPECT_EQ(logWithoutTimes("run.log"),
             logOf({"Working in \"out\", From: 2:5020/999.0", joined("out", "a.out") +
-                   " to 2:5020/1.0 from 2:5020/100.0", "Changed Messages: 3"}, true));
+                   " to 2:5020/1.0 from 2:5020/100.0", "Changed Messages: 3",
+                   summary("Changed Messages: 3\n")}, true));
 }
 
 TEST_F(PackedMessages, MalformedAreaStopsTheRunAndLeavesEveryPacketUntouched) {
   const std::string echo = packet(kOld, kHub, {echomail("A", 5020, 100, "x")});
-  const std::string malformed[] = {
-      packetHeader(kOld, kHub),                               // no message area at all
-      echo + "!",                                             // bytes after the zero word
-      echo.substr(0, echo.size() - 3),                        // text without its NUL
-      packetHeader(kOld, kHub) + std::string(40, 'x'),        // not a message
+  const std::pair<std::string, const char*> malformed[] = {
+      {packetHeader(kOld, kHub), "nothing after the header"},
+      {echo + "!", "bytes after the terminating zero word"},
+      {echo.substr(0, echo.size() - 3), "the text of message 1 runs past the end"},
+      {packetHeader(kOld, kHub) + std::string(40, 'x'), "message 1 at offset 58: type 30840, not 2"},
+      {packetHeader(kOld, kHub) + word(2) + std::string(40, 'x'),
+       "the header of message 1 at offset 58 runs past the end"},
   };
   const std::string later = packet(kOld, kHub, {echomail("A", 5020, 100, "y")});
-  for (const std::string& bytes : malformed) {
+  for (const auto& [bytes, reason] : malformed) {
     std::remove(path("run.log").c_str());
     writeFile("out/b.out", later);
     RunOutput out = runOn(bytes);
     EXPECT_EQ(out.status, 2);
     const std::string failure = "Error in " + joined("out", "a.out");
-    EXPECT_EQ(out.console, consoleOf(fromLine("a.out") + failure + "\n"));
+    EXPECT_EQ(out.console, consoleOf(fromLine("a.out") + failure + "\n  " + reason + "\n"));
     EXPECT_EQ(readFile("out/a.out"), bytes);
     EXPECT_EQ(readFile("out/b.out"), later);
     EXPECT_EQ(logWithoutTimes("run.log"),
               logOf({"Working in \"out\", From: 2:5020/999.0", joined("out", "a.out") +
-                     " to 2:5020/1.0 from 2:5020/100.0", failure}, false));
+                     " to 2:5020/1.0 from 2:5020/100.0", failure, std::string("  ") + reason},
+                    false));
   }
 }
 
 TEST_F(PackedMessages, InterruptedRewriteIsCompletedByTheNextRun) {
   // Messages already carry the new origin, the header still the old one: a
   // run stopped between the two writes.
-  TestMessage done = echomail("A", 5020, 999, "x");
-  RunOutput out = runOn(packet(kOld, kHub, {done}));
+  TestMessage changed = echomail("A", 5020, 999, "x");
+  RunOutput out = runOn(packet(kOld, kHub, {changed}));
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf(fromLine("a.out") + "Changed Messages: 0\n\nDone.\n"));
-  EXPECT_EQ(readFile("out/a.out"), withHeaderOrigin(packet(kOld, kHub, {done}), kNew));
+  EXPECT_EQ(out.console, consoleOf(done(fromLine("a.out") + "Changed Messages: 0\n")));
+  EXPECT_EQ(readFile("out/a.out"), withHeaderOrigin(packet(kOld, kHub, {changed}), kNew));
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 
 namespace {
 
-const std::string kDone = "\nDone.\n";
 
 class RunSequence : public EndToEnd {
  protected:
@@ -22,10 +21,11 @@ class RunSequence : public EndToEnd {
     EXPECT_EQ(out.console, text(std::string(kBanner) + kUsage));
     EXPECT_EQ(out.errors, "");
   }
-  void expectCannotOpenLog(const std::string& log) {
+  void expectCannotOpenLog(const std::string& log, const std::string& reason) {
     RunOutput out = run({"-oout", "-l" + log, "2:5020/999", "World"});
     EXPECT_EQ(out.status, 4) << log;
-    EXPECT_EQ(out.console, text(std::string(kBanner) + "\nError opening " + log + " !\n\n"));
+    EXPECT_EQ(out.console,
+              text(std::string(kBanner) + "\nError opening " + log + " !\n  " + reason + "\n\n"));
   }
 };
 
@@ -67,10 +67,30 @@ TEST_F(RunSequence, HelpAndVersionEndTheRunOnceTheSwitchesAreRead) {
   EXPECT_EQ(files().size(), 1u);
 }
 
-TEST_F(RunSequence, UnparsableOriginGivesTheUsageAfterTheLogOpened) {
-  makeDirectory("out");
-  expectUsage({"-oout", "-lrun.log", "2:5020", "2:5020/1"});
-  EXPECT_EQ(logWithoutTimes("run.log"), logOf({}, false));
+TEST_F(RunSequence, ArgumentsAreRefusedBeforeAnyPacketIsLookedAt) {
+  writeFile("out/a.out", packet(kOld, kHub, {}));
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"2:5020/100O", "World"}, "Not an address: 2:5020/100O"},
+      {{"2:5020/2000", "2:5020/1", "-n"}, "Switches go before <from-adr>: -n"},
+      {{"2:5020/2000", "2:5020/1", "2:5020/*"}, "Not a destination: 2:5020/*"},
+  };
+  for (const auto& [addresses, line] : cases) {
+    std::filesystem::remove(path("run.log"));
+    std::vector<std::string> arguments = {"-oout", "-lrun.log"};
+    arguments.insert(arguments.end(), addresses.begin(), addresses.end());
+    RunOutput out = run(arguments);
+    EXPECT_EQ(out.status, 1) << line;
+    EXPECT_EQ(out.console, text(std::string(kBanner) + line + "\n" + kUsage)) << line;
+    EXPECT_EQ(logWithoutTimes("run.log"), logOf({line}, false));
+  }
+  // A switch the program does not have is refused before anything is done.
+  for (const char* unknown : {"--dry-run", "-x", "--"}) {
+    RunOutput out = run({"-oout", unknown, "-lrun.log", "2:5020/2000", "World"});
+    EXPECT_EQ(out.status, 1) << unknown;
+    EXPECT_EQ(out.console,
+              text(std::string(kBanner) + "Unknown switch: " + unknown + "\n" + kUsage));
+  }
+  EXPECT_EQ(readFile("out/a.out"), packet(kOld, kHub, {}));
 }
 
 TEST_F(RunSequence, NormalRunLogsBeginWorkingAndEnd) {
@@ -78,18 +98,18 @@ TEST_F(RunSequence, NormalRunLogsBeginWorkingAndEnd) {
   writeFile("run.log", text("earlier run\n"));
   RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "2:5020/1"});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf(kDone));
+  EXPECT_EQ(out.console, consoleOf(done("")));
   EXPECT_EQ(out.errors, "");
   EXPECT_EQ(logWithoutTimes("run.log"),
-            text("earlier run\n") + logOf({"Working in \"out\", From: 2:5020/999.0"}, true));
+            text("earlier run\n") +
+                logOf({"Working in \"out\", From: 2:5020/999.0", summary("")}, true));
 }
 
-TEST_F(RunSequence, SwitchLettersInAnyCaseAndOthersIgnored) {
+TEST_F(RunSequence, SwitchLettersInAnyCaseALoneDashIgnored) {
   makeDirectory("out");
-  RunOutput out = run({"-X", "-", "-Lignored.log", "-Oout", "-lrun.log", "-qq", "2:5020/999.3",
-                       "-5"});
+  RunOutput out = run({"-", "-Lignored.log", "-Oout", "-lrun.log", "2:5020/999.3", "5"});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf(kDone, "out", "2:5020/999.3"));
+  EXPECT_EQ(out.console, consoleOf(done(""), "out", "2:5020/999.3"));
   EXPECT_EQ(files().count("ignored.log"), 0u);
   EXPECT_EQ(files().count("run.log"), 1u);
 }
@@ -98,7 +118,7 @@ TEST_F(RunSequence, WithoutALogNothingButTheConsole) {
   makeDirectory("out");
   RunOutput out = run({"-oout", "1:2/3", "World"});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf(kDone, "out", "1:2/3.0"));
+  EXPECT_EQ(out.console, consoleOf(done(""), "out", "1:2/3.0"));
   EXPECT_TRUE(files().empty());
 }
 
@@ -123,17 +143,17 @@ TEST_F(RunSequence, OrdinaryFileAsOutboundYieldsNoPackets) {
   writeFile("plain.out", packet({2, 5020, 1, 0}, {2, 5020, 2, 0}, {}));
   RunOutput out = run({"-oplain.out", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf(kDone, "plain.out"));
+  EXPECT_EQ(out.console, consoleOf(done(""), "plain.out"));
 }
 
 TEST_F(RunSequence, UnopenableLogEndsTheRunWithStatusFour) {
   makeDirectory("out");
-  expectCannotOpenLog("");
-  expectCannotOpenLog("no/such.log");
+  expectCannotOpenLog("", onTarget("No such file or directory", "Path not found"));
+  expectCannotOpenLog("no/such.log", onTarget("No such file or directory", "Path not found"));
   if (windowsTarget()) return;  // FIFOs are a POSIX matter
   // A FIFO without a reader: opening it must not wait for one.
   ASSERT_EQ(mkfifo(path("run.log").c_str(), 0600), 0);
-  expectCannotOpenLog("run.log");
+  expectCannotOpenLog("run.log", "No such device or address");
 }
 
 TEST_F(RunSequence, LogHeldByAnotherRunEndsTheRunWithStatusFour) {
@@ -141,7 +161,7 @@ TEST_F(RunSequence, LogHeldByAnotherRunEndsTheRunWithStatusFour) {
   writeFile("run.log", "");
   FileHolder holder(path("run.log"));
   ASSERT_TRUE(holder.held());
-  expectCannotOpenLog("run.log");
+  expectCannotOpenLog("run.log", "held by another run");
   EXPECT_EQ(readFile("run.log"), "");
 }
 
@@ -149,21 +169,22 @@ TEST_F(RunSequence, LogThatCannotBeWrittenIsReportedOnceAndTheWorkGoesOn) {
   if (windowsTarget()) GTEST_SKIP() << "no /dev/full on Windows";
   struct Case {
     std::string packetBytes;
-    std::string afterFromLine;
+    std::string afterWorking;
     int status;
   };
   const Case cases[] = {
-      {packet(kOld, kHub, {}), "Changed Messages: 0\n" + kDone, 4},
+      {packet(kOld, kHub, {}), done(fromLine("a.out") + "Changed Messages: 0\n"), 4},
       // A failing packet still gives its own status.
-      {packetHeader(kOld, kHub), "Error in out/a.out\n", 2},
+      {packetHeader(kOld, kHub),
+       fromLine("a.out") + "Error in out/a.out\n  nothing after the header\n", 2},
   };
   for (const Case& c : cases) {
     writeFile("out/a.out", c.packetBytes);
     RunOutput out = run({"-oout", "-l/dev/full", "2:5020/999", "World"});
     EXPECT_EQ(out.status, c.status);
-    EXPECT_EQ(out.console, std::string(kBanner) + "\nError writing /dev/full !\n\n" +
-                               "Working in \"out\", From: 2:5020/999.0\n" + fromLine("a.out") +
-                               c.afterFromLine);
+    EXPECT_EQ(out.console, std::string(kBanner) +
+                               "\nError writing /dev/full !\n  No space left on device\n\n" +
+                               "Working in \"out\", From: 2:5020/999.0\n" + c.afterWorking);
   }
   EXPECT_EQ(readFile("out/a.out"), packetHeader(kOld, kHub));
 }
@@ -184,7 +205,8 @@ TEST_F(RunSequence, ClosedStandardStreamsLendTheirNumbersToNoFile) {
     EXPECT_EQ(readFile("out/a.out"), withHeaderOrigin(packet(kOld, kHub, {changed}), kNew));
     EXPECT_EQ(logWithoutTimes("run.log"),
               logOf({"Working in \"out\", From: 2:5020/999.0",
-                     "out/a.out to 2:5020/1.0 from 2:5020/100.0", "Changed Messages: 1"},
+                     "out/a.out to 2:5020/1.0 from 2:5020/100.0", "Changed Messages: 1",
+                     summary("Changed Messages: 1\n")},
                     true));
   }
 }
@@ -212,13 +234,14 @@ TEST_F(RunSequence, PreviewForetellsTheRunAndWritesNothing) {
            joined("out", "139c0003.out") + " busy, left for the next run\n",
        3},
       {{{"out/139c0001.out", echo}, {"out/139c0002.out", malformed}},
-       toRewrite + fromLine("139c0002.out") + "Error in " + joined("out", "139c0002.out") + "\n",
+       toRewrite + fromLine("139c0002.out") + "Error in " + joined("out", "139c0002.out") +
+           "\n  message 1 at offset 58: type 30840, not 2\n",
        2},
   };
-  const std::vector<std::string> list = {"2:5020/999", "2:5020/All", "*", "463/68.3"};
+  const std::vector<std::string> list = {"2:5020/999", "2:5020/All", "0", "463/68.3"};
   const std::string selections =
       "Destination \"2:5020/All\" selects 2:5020/All\n"
-      "Destination \"*\" selects 2:5020/0.All\n"
+      "Destination \"0\" selects 2:5020/0.All\n"
       "Destination \"463/68.3\" selects 2:463/68.3\n";
   for (const Case& c : cases) {
     std::filesystem::remove_all(path("out"));
@@ -230,15 +253,14 @@ TEST_F(RunSequence, PreviewForetellsTheRunAndWritesNothing) {
     preview.insert(preview.end(), list.begin(), list.end());
     RunOutput out = run(preview);
     EXPECT_EQ(out.status, c.status);
-    const std::string previewEnd = c.status == 2 ? "" : "\nPreview done: nothing was written.\n";
-    EXPECT_EQ(out.console, consoleOf(selections + c.body + previewEnd));
+    EXPECT_EQ(out.console, consoleOf(selections + (c.status == 2 ? c.body : previewDone(c.body))));
     EXPECT_EQ(files(), c.files);
     for (const auto& [name, bytes] : c.files) EXPECT_EQ(modificationTime(name), 1000000000) << name;
     std::vector<std::string> real = {"-oout"};
     real.insert(real.end(), list.begin(), list.end());
     RunOutput after = run(real);
     EXPECT_EQ(after.status, c.status);
-    EXPECT_EQ(after.console, consoleOf(c.body + (c.status == 2 ? "" : "\nDone.\n")));
+    EXPECT_EQ(after.console, consoleOf(c.status == 2 ? c.body : done(c.body)));
   }
 }
 
@@ -288,7 +310,7 @@ TEST_F(ReaderGoingAway, LogReaderGoneIsAFailedLogWrite) {
   readABitAndGo(reader);
   RunOutput out = finish(started);
   EXPECT_EQ(out.status, 4);
-  EXPECT_NE(out.console.find("\nError writing run.log !\n\n"), std::string::npos);
+  EXPECT_NE(out.console.find("\nError writing run.log !\n  Broken pipe\n\n"), std::string::npos);
   expectEveryPacketChanged();
 }
 

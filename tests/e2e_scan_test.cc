@@ -43,7 +43,7 @@ class OutboundScan : public EndToEnd {
     const std::string shown = inTargetCodePage(outbound, where.codePage);
     const std::string name = inTargetCodePage(where.name, where.codePage);
     EXPECT_EQ(out.console,
-              consoleOf(fromLine(name, kHub, kOld, shown) + kNoChange + "\nDone.\n", shown));
+              consoleOf(done(fromLine(name, kHub, kOld, shown) + kNoChange), shown));
     EXPECT_EQ(readFile(relative), kEmptyChanged);
   }
   static std::string alreadyLine(const std::string& name, NodeAddress to) {
@@ -62,7 +62,7 @@ TEST_F(OutboundScan, FlavoursInAnyCaseAreHandledInNameOrder) {
   for (const char* name : {"0000FFFF.HUT", "0000ffff.out", "a.cut", "b.Dut"}) {
     perPacket += fromLine(name) + kNoChange;
   }
-  EXPECT_EQ(out.console, consoleOf(perPacket + "\nDone.\n"));
+  EXPECT_EQ(out.console, consoleOf(done(perPacket)));
   EXPECT_EQ(readFile("out/x.put"), kEmpty);
   EXPECT_EQ(readFile("out/a.cut"), kEmptyChanged);
 }
@@ -84,7 +84,7 @@ TEST_F(OutboundScan, EntriesThatAreNotRegularFilesArePassedOver) {
   RunOutput out = run({"-olink", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 0);
   EXPECT_EQ(out.console,
-            consoleOf(fromLine("real.out", kHub, kOld, "link") + kNoChange + "\nDone.\n", "link"));
+            consoleOf(done(fromLine("real.out", kHub, kOld, "link") + kNoChange), "link"));
   EXPECT_EQ(readFile("elsewhere.pkt"), kEmpty);
   EXPECT_EQ(readFile("out/real.out"), kEmptyChanged);
 }
@@ -95,9 +95,11 @@ TEST_F(OutboundScan, OutboundThatCannotBeListedIsAnError) {
   // Searchable and writable, but not readable, for everyone but root.
   RunOutput out = runWithMode("out", 0333, {"-oout", "-lrun.log", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 2);
-  EXPECT_EQ(out.console, consoleOf("Error: cannot read out\n"));
+  EXPECT_EQ(out.console, consoleOf("Error: cannot read out\n  Permission denied\n"));
   EXPECT_EQ(logWithoutTimes("run.log"),
-            logOf({"Working in \"out\", From: 2:5020/999.0", "Error: cannot read out"}, false));
+            logOf({"Working in \"out\", From: 2:5020/999.0", "Error: cannot read out",
+                   "  Permission denied"},
+                  false));
   EXPECT_EQ(readFile("out/a.out"), kEmpty);
 }
 
@@ -112,8 +114,8 @@ TEST_F(OutboundScan, OnlyListedPacketsFromAnotherOriginAreWritten) {
   RunOutput out = run({"-oout", "2:5020/999", "2:5020/1"});
   EXPECT_EQ(out.status, 0);
   // An origin that differs in the point only is another origin.
-  EXPECT_EQ(out.console, consoleOf(alreadyLine("b.out", kHub) + fromLine("c.out", kHub, otherPoint) +
-                                   kNoChange + "\nDone.\n"));
+  EXPECT_EQ(out.console, consoleOf(done(alreadyLine("b.out", kHub) + fromLine("c.out", kHub, otherPoint) +
+                                   kNoChange)));
   EXPECT_EQ(readFile("out/a.out"), before["out/a.out"]);
   EXPECT_EQ(readFile("out/b.out"), before["out/b.out"]);
   EXPECT_EQ(modificationTime("out/a.out"), 1000000000);
@@ -126,23 +128,24 @@ TEST_F(OutboundScan, DestinationComesFromTheHeaderWithItsPoint) {
   writeFile("out/a.out", packet(kOld, pointDest, {}));
   writeFile("out/b.out", packet(kOld, negative, {}));
   writeFile("out/c.out", packet(kOld, {2, 5020, 1, 3}, {}));
-  RunOutput out = run({"-oout", "2:5020/999", "2:5020/1.7", "-5"});
+  // 65531 is written -5, as the header's word reads as a signed number.
+  RunOutput out = run({"-oout", "2:5020/999", "2:5020/1.7", "65531"});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf(fromLine("a.out", pointDest) + kNoChange +
-                                   fromLine("b.out", negative) + kNoChange + "\nDone.\n"));
+  EXPECT_EQ(out.console, consoleOf(done(fromLine("a.out", pointDest) + kNoChange +
+                                   fromLine("b.out", negative) + kNoChange)));
 }
 
 TEST_F(OutboundScan, AsteriskReachesTheListUnexpanded) {
-  NodeAddress nodeZero{2, 5020, 0, 0};
-  writeFile("out/a.out", packet(kOld, nodeZero, {}));
-  writeFile("5", "a file an expanded * would name");
+  makeDirectory("out");
+  writeFile("5", "a file an expanded * would name, a destination");
   RunOutput out = run({"-oout", "2:5020/999", "*"});
-  EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf(fromLine("a.out", nodeZero) + kNoChange + "\nDone.\n"));
+  EXPECT_EQ(out.status, 1);
+  EXPECT_EQ(out.console, text(std::string(kBanner) + "Not a destination: *\n" + kUsage));
 }
 
 TEST_F(OutboundScan, ShortFileStopsTheRunUnlessAnotherProgramFlagsItsNode) {
-  const std::string failure = "Error: cannot read " + joined("out", "b.out");
+  const std::string failure =
+      "Error: cannot read " + joined("out", "b.out") + "\n  57 bytes, shorter than a packet header";
   const std::string busy = joined("out", "b.out") + " busy, left for the next run";
   struct Case {
     std::string flag;     // a flag of b.out's node in the outbound from the start
@@ -172,10 +175,13 @@ TEST_F(OutboundScan, ShortFileStopsTheRunUnlessAnotherProgramFlagsItsNode) {
     RunOutput out = run({"-oout", "-lrun.log", "2:5020/999", "9:9/9"}, options);
     EXPECT_EQ(out.status, c.status) << c.line;
     const bool stopped = c.status == 2;
-    EXPECT_EQ(out.console, consoleOf(c.line + "\n" + (stopped ? "" : "\nDone.\n"))) << c.line;
+    const std::string body = c.line + "\n";
+    EXPECT_EQ(out.console, consoleOf(stopped ? body : done(body))) << c.line;
     EXPECT_EQ(readFile("out/b.out"), std::string(57, '\0'));
-    EXPECT_EQ(logWithoutTimes("run.log"),
-              logOf({"Working in \"out\", From: 2:5020/999.0", c.line}, !stopped));
+    std::vector<std::string> logged = {"Working in \"out\", From: 2:5020/999.0"};
+    std::istringstream lines(stopped ? body : body + summary(body));
+    for (std::string line; std::getline(lines, line);) logged.push_back(line);
+    EXPECT_EQ(logWithoutTimes("run.log"), logOf(logged, !stopped));
   }
 }
 
@@ -187,8 +193,8 @@ TEST_F(OutboundScan, PacketHeldOpenByAMailerIsBusyAndTheRestIsRewritten) {
   ASSERT_TRUE(mailer.held());
   RunOutput out = run({"-oout", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 3);
-  EXPECT_EQ(out.console, consoleOf(joined("out", "a.out") + " busy, left for the next run\n" +
-                                   fromLine("b.out") + kNoChange + "\nDone.\n"));
+  EXPECT_EQ(out.console, consoleOf(done(joined("out", "a.out") + " busy, left for the next run\n" +
+                                   fromLine("b.out") + kNoChange)));
   EXPECT_EQ(readFile("out/a.out"), kEmpty);
   EXPECT_EQ(readFile("out/b.out"), kEmptyChanged);
 }
@@ -198,7 +204,7 @@ TEST_F(OutboundScan, ReadOnlyPacketCannotBeOpened) {
   writeFile("out/a.out", kEmpty);
   RunOutput out = runWithMode("out/a.out", 0444, {"-oout", "2:5020/999", "World"});
   EXPECT_EQ(out.status, 2);
-  EXPECT_EQ(out.console, consoleOf("Error: cannot open out/a.out\n"));
+  EXPECT_EQ(out.console, consoleOf("Error: cannot open out/a.out\n  Permission denied\n"));
   EXPECT_EQ(readFile("out/a.out"), kEmpty);
 }
 
@@ -215,8 +221,8 @@ TEST_F(OutboundScan, SecondRunFindsEverythingAlreadyDone) {
   EXPECT_EQ(afterFirst["out/a.out"], withHeaderOrigin(packet(kOld, kHub, {echoChanged, mail}), kNew));
   RunOutput second = run({"-oout", "2:5020/999", "2:5020/All"});
   EXPECT_EQ(second.status, 0);
-  EXPECT_EQ(second.console, consoleOf(alreadyLine("a.out", kHub) +
-                                      alreadyLine("b.hut", {2, 5020, 2, 0}) + "\nDone.\n"));
+  EXPECT_EQ(second.console, consoleOf(done(alreadyLine("a.out", kHub) +
+                                      alreadyLine("b.hut", {2, 5020, 2, 0}))));
   EXPECT_EQ(files(), afterFirst);
 }
 
@@ -225,7 +231,7 @@ TEST_F(OutboundScan, OutboundWithTrailingSeparatorDoublesItInPaths) {
   std::string dir = std::string("out") + separator();
   RunOutput out = run({"-o" + dir, "2:5020/999", "World"});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.console, consoleOf(fromLine("a.out", kHub, kOld, dir) + kNoChange + "\nDone.\n", dir));
+  EXPECT_EQ(out.console, consoleOf(done(fromLine("a.out", kHub, kOld, dir) + kNoChange), dir));
 }
 
 TEST_F(OutboundScan, TreeRunTakesPointDirectoriesAndZoneOutboundsInOrder) {
@@ -273,8 +279,8 @@ TEST_F(OutboundScan, TreeRunTakesPointDirectoriesAndZoneOutboundsInOrder) {
     RunOutput out = run(arguments);
     EXPECT_EQ(out.status, 3) << preview;
     const std::string selection = preview ? "Destination \"World\" selects World\n" : "";
-    const std::string end = preview ? "\nPreview done: nothing was written.\n" : "\nDone.\n";
-    EXPECT_EQ(out.console, consoleOf(selection + body + end, outbound)) << preview;
+    EXPECT_EQ(out.console, consoleOf(selection + (preview ? previewDone(body) : done(body)), outbound))
+        << preview;
     if (preview) {
       EXPECT_EQ(files(), before);
       continue;
@@ -282,6 +288,7 @@ TEST_F(OutboundScan, TreeRunTakesPointDirectoriesAndZoneOutboundsInOrder) {
     std::vector<std::string> logged = {"Working in \"" + outbound + "\", From: 2:5020/999.0"};
     std::istringstream lines(body);
     for (std::string line; std::getline(lines, line);) logged.push_back(line);
+    logged.push_back(summary(body));
     EXPECT_EQ(logWithoutTimes("run.log"), logOf(logged, true));
     auto expected = before;
     for (const Packet& p : packets) {
@@ -328,8 +335,8 @@ TEST_F(OutboundScan, DriveRootIsAnOutbound) {
     RunOutput out = run({std::string("-o") + outbound, "2:5020/999", "World"});
     EXPECT_EQ(out.status, 0) << outbound;
     EXPECT_EQ(out.console,
-              consoleOf(std::string(packetPath) + " to 2:5020/1.0 from 2:5020/100.0\n" + kNoChange +
-                            "\nDone.\n",
+              consoleOf(done(std::string(packetPath) + " to 2:5020/1.0 from 2:5020/100.0\n" +
+                             kNoChange),
                         outbound));
     EXPECT_EQ(readFile("root/a.out"), kEmptyChanged) << outbound;
   }

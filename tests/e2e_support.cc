@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 const char* const kBanner = "\nPelorin ver. 1.10  Sets a new origin on outbound packets\n\n";
 const char* const kUsage =
-    "Pelorin [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n"
+    "Pelorin [-n] [-r] [-b] [-l<log>] [-o<out.sq>] <from-adr> <to-adr-list>\n"
     "\n<to-adr-list> is as in route.cfg\n\n";
 
 namespace {
@@ -101,6 +101,16 @@ Started EndToEnd::start(const std::vector<std::string>& arguments, const RunOpti
   std::string program = options.program.empty()
                             ? environment("PELORIN_TEST_EXE", PELORIN_EXE)
                             : options.program;
+  // Another user may not reach the build directory (a clone under /root,
+  // or any directory only its owner may enter): it runs a copy beside the
+  // work directory, which it can reach.
+  if (options.unprivileged && geteuid() == 0) {
+    const std::string copy = root_ + "/" + fs::path(program).filename().string();
+    if (!fs::exists(copy)) fs::copy_file(program, copy);
+    fs::permissions(copy, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    program = copy;
+  }
   std::vector<std::string> words = command(program);
   words.insert(words.end(), arguments.begin(), arguments.end());
   static int runs = 0;
@@ -207,6 +217,10 @@ std::string EndToEnd::logWithoutTimes(const std::string& relative) const {
 
 bool EndToEnd::windowsTarget() { return environment("PELORIN_TEST_WINDOWS", "0") == "1"; }
 
+std::string EndToEnd::onTarget(const std::string& posix, const std::string& windows) {
+  return windowsTarget() ? windows : posix;
+}
+
 char EndToEnd::separator() { return windowsTarget() ? '\\' : '/'; }
 
 std::string EndToEnd::text(const std::string& lines) {
@@ -227,6 +241,45 @@ std::string EndToEnd::consoleOf(const std::string& body, const std::string& outb
                                 const std::string& origin) {
   return text(std::string(kBanner) + "Working in \"" + outbound + "\", From: " + origin + "\n" +
               body);
+}
+
+namespace {
+
+bool endsWith(const std::string& line, const std::string& end) {
+  return line.size() >= end.size() && line.compare(line.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+std::string EndToEnd::summary(const std::string& body) {
+  int rewritten = 0, changed = 0, already = 0, busy = 0, left = 0;
+  std::istringstream lines(body);
+  const std::string count = "Changed Messages: ";
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, count.size(), count) == 0) {
+      ++rewritten;
+      changed += std::atoi(line.c_str() + count.size());
+    }
+    already += line.find(" already from ") != std::string::npos;
+    busy += endsWith(line, " busy, left for the next run") ||
+            endsWith(line, " changed while it was read, left for the next run");
+    left += endsWith(line, ", left as it is");
+  }
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "Summary: %d packets rewritten, %d messages changed, %d already from, %d busy, "
+                "%d left as it is",
+                rewritten, changed, already, busy, left);
+  return line;
+}
+
+std::string EndToEnd::done(const std::string& body, const std::string& hint) {
+  return body + hint + summary(body) + "\n\nDone.\n";
+}
+
+std::string EndToEnd::previewDone(const std::string& body) {
+  return body + summary(body) + "\n\nPreview done: nothing was written.\n";
 }
 
 std::string EndToEnd::fromLine(const std::string& name, const NodeAddress& to,

@@ -88,6 +88,9 @@ class EndToEnd : public testing::Test {
   std::string logWithoutTimes(const std::string& relative) const;
 
   static char separator();
+  // The first on a POSIX target, the second on Windows: the system's words
+  // for an error differ (those of Wine's for the Windows build).
+  static std::string onTarget(const std::string& posix, const std::string& windows);
   // Text with each "\n" turned into the target's line end.
   static std::string text(const std::string& lines);
   // dir + separator + name, as the program builds packet paths.
@@ -97,6 +100,14 @@ class EndToEnd : public testing::Test {
   // that line, then `body`; line ends as the target writes them.
   static std::string consoleOf(const std::string& body, const std::string& outbound = "out",
                                const std::string& origin = "2:5020/999.0");
+  // The end of a run that got through with `body` reported: the summary,
+  // counted from the lines of body as the program counts them, then
+  // "Done." (or the preview's closing line), after `hint`, the line on
+  // flow files a run without -b gives. Line ends as body has them.
+  static std::string done(const std::string& body, const std::string& hint = "");
+  static std::string previewDone(const std::string& body);
+  // The summary line alone, without its line end.
+  static std::string summary(const std::string& body);
   // The "from" line of a packet of the outbound.
   static std::string fromLine(const std::string& name, const NodeAddress& to = kHub,
                               const NodeAddress& from = kOld,

@@ -46,8 +46,8 @@ echo "README bundle run matches"
 block preview-run >"$scratch/shown-preview"
 cp -R "$sample" "$scratch/outbound"
 {
-  echo "\$ pelorin -n -ooutbound 2:5020/2000 '2:5020/*' 463/68"
-  (cd "$scratch" && "$pelorin" -n -ooutbound 2:5020/2000 '2:5020/*' 463/68)
+  echo "\$ pelorin -n -ooutbound 2:5020/2000 52 463/68"
+  (cd "$scratch" && "$pelorin" -n -ooutbound 2:5020/2000 52 463/68)
 } >"$scratch/actual-preview"
 diff -u "$scratch/shown-preview" "$scratch/actual-preview"
 diff -r "$sample" "$scratch/outbound"

@@ -1,3 +1,6 @@
+// Every failure notes its reason (failure.h): what of a damaged archive
+// does not add up, the system's words for a failed read or write.
+//
 // ZIP archives as ARCmail bundles use them, read member by member and
 // written anew member by member: stored and deflated members, data
 // descriptors, comments, and bytes after the end record (a DOS packer's ^Z

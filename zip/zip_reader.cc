@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/failure.h"
 #include "base/file_io.h"
 #include "base/little_endian.h"
 #include "zip/zip_archive.h"
@@ -18,6 +19,12 @@ std::uint32_t littleAt(const std::string& bytes, std::size_t at) {
 
 std::uint16_t little16At(const std::string& bytes, std::size_t at) {
   return readLittle16(reinterpret_cast<const unsigned char*>(bytes.data()) + at);
+}
+
+// A damaged archive, and why.
+ZipReading damaged(const std::string& why) {
+  noteFailure(why);
+  return ZipReading::Damaged;
 }
 
 bool readBytesAt(FileHandle file, std::int64_t at, std::size_t size, std::string* bytes) {
@@ -67,7 +74,7 @@ ZipReading findEnd(FileHandle file, std::int64_t length, std::int64_t* endAt, st
       found = at;
     }
   }
-  if (found == std::string::npos) return ZipReading::Damaged;
+  if (found == std::string::npos) return damaged("no end record");
   // A ZIP64 archive has its locator right before the end record.
   if (found >= kZip64LocatorSize && littleAt(tail, found - kZip64LocatorSize) == kZip64Locator) {
     return ZipReading::Unsupported;
@@ -85,7 +92,9 @@ ZipReading checkEnd(const std::string& end, std::int64_t endAt) {
       littleAt(end, kEndDirectoryAt) == kZip64Mark) {
     return ZipReading::Unsupported;
   }
-  return directoryEndsBefore(end, 0, endAt) ? ZipReading::Read : ZipReading::Damaged;
+  return directoryEndsBefore(end, 0, endAt)
+             ? ZipReading::Read
+             : damaged("the central directory does not end at the end record");
 }
 
 bool hasZip64Field(const std::string& extra) {
@@ -101,13 +110,13 @@ bool hasZip64Field(const std::string& extra) {
 ZipReading takeCentral(const std::string& directory, std::size_t at, ZipMember* member,
                        std::size_t* next) {
   if (at + kCentralSize > directory.size() || littleAt(directory, at) != kCentralSignature) {
-    return ZipReading::Damaged;
+    return damaged("the central directory is cut short");
   }
   const std::size_t nameLength = little16At(directory, at + kCentralNameLength);
   const std::size_t extraLength = little16At(directory, at + kCentralExtraLength);
   const std::size_t commentLength = little16At(directory, at + kCentralCommentLength);
   *next = at + kCentralSize + nameLength + extraLength + commentLength;
-  if (*next > directory.size()) return ZipReading::Damaged;
+  if (*next > directory.size()) return damaged("the central directory is cut short");
   member->central = directory.substr(at, *next - at);
   member->name = member->central.substr(kCentralSize, nameLength);
   member->flags = little16At(directory, at + kCentralFlags);
@@ -154,7 +163,7 @@ ZipReading descriptorAt(FileHandle file, std::int64_t dataEnd, std::int64_t dire
   } else if (describes(bytes, 0, member)) {
     *size = kDescriptorSize;
   }
-  return *size != 0 ? ZipReading::Read : ZipReading::Damaged;
+  return *size != 0 ? ZipReading::Read : damaged("no data descriptor after " + member.name);
 }
 
 // Finds where the member's data and record end from its local header,
@@ -163,14 +172,15 @@ ZipReading descriptorAt(FileHandle file, std::int64_t dataEnd, std::int64_t dire
 // as one in the directory.
 ZipReading placeRecord(FileHandle file, std::int64_t directoryAt, ZipMember* member) {
   std::string local;
-  if (member->recordAt + std::int64_t{kLocalSize} > directoryAt) return ZipReading::Damaged;
+  const std::string lost = "the record of " + member->name + " is not where the directory says";
+  if (member->recordAt + std::int64_t{kLocalSize} > directoryAt) return damaged(lost);
   if (!readBytesAt(file, member->recordAt, kLocalSize, &local)) return ZipReading::Failed;
-  if (littleAt(local, 0) != kLocalSignature) return ZipReading::Damaged;
+  if (littleAt(local, 0) != kLocalSignature) return damaged(lost);
   const std::size_t nameLength = little16At(local, kLocalNameLength);
   const std::size_t extraLength = little16At(local, kLocalExtraLength);
   member->dataAt = member->recordAt + std::int64_t{kLocalSize} +
                    static_cast<std::int64_t>(nameLength + extraLength);
-  if (member->dataAt > directoryAt) return ZipReading::Damaged;
+  if (member->dataAt > directoryAt) return damaged(lost);
   std::string extra;
   if (!readBytesAt(file, member->recordAt + std::int64_t{kLocalSize} +
                              static_cast<std::int64_t>(nameLength),
@@ -187,11 +197,12 @@ ZipReading placeRecord(FileHandle file, std::int64_t directoryAt, ZipMember* mem
     ZipReading found = descriptorAt(file, dataEnd, directoryAt, *member, &descriptor);
     if (found != ZipReading::Read) return found;
   } else if (littleAt(local, kLocalCompressedSize) != member->compressedSize) {
-    return ZipReading::Damaged;
+    return damaged("the sizes of " + member->name + " do not add up");
   }
   member->recordEnd = dataEnd + static_cast<std::int64_t>(descriptor);
-  return member->recordEnd <= directoryAt && !impossibleSize(*member) ? ZipReading::Read
-                                                                       : ZipReading::Damaged;
+  if (member->recordEnd > directoryAt) return damaged(member->name + " runs into the directory");
+  return impossibleSize(*member) ? damaged("the sizes of " + member->name + " do not add up")
+                                 : ZipReading::Read;
 }
 
 ZipReading readMembers(FileHandle file, const std::string& end, ZipArchive* archive) {
@@ -209,7 +220,8 @@ ZipReading readMembers(FileHandle file, const std::string& end, ZipArchive* arch
     if (taken != ZipReading::Read) return taken;
     archive->members.push_back(std::move(member));
   }
-  return at == directory.size() ? ZipReading::Read : ZipReading::Damaged;
+  return at == directory.size() ? ZipReading::Read
+                                : damaged("the central directory holds more than its entries");
 }
 
 }  // namespace
@@ -286,7 +298,10 @@ bool refill(FileHandle file, Input* input, z_stream* stream) {
 MemberReading readDeflated(const ZipArchive& archive, const ZipMember& member,
                            std::initializer_list<ByteSpan> pieces, bool whole) {
   z_stream stream{};
-  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return MemberReading::Failed;
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+    noteFailure("zlib could not begin to inflate");
+    return MemberReading::Failed;
+  }
   Sink sink{std::vector<ByteSpan>(pieces)};
   Input input;
   input.at = member.dataAt;
@@ -310,7 +325,9 @@ MemberReading readDeflated(const ZipArchive& archive, const ZipMember& member,
                               : stream.total_out == wanted;
   inflateEnd(&stream);
   if (failed) return MemberReading::Failed;
-  return complete ? MemberReading::Read : MemberReading::Damaged;
+  if (complete) return MemberReading::Read;
+  noteFailure(member.name + " does not inflate to its size");
+  return MemberReading::Damaged;
 }
 
 }  // namespace
@@ -330,10 +347,14 @@ std::uint32_t crcOfPieces(std::initializer_list<ByteSpan> pieces) {
 MemberReading readMember(const ZipArchive& archive, const ZipMember& member,
                          std::initializer_list<ByteSpan> pieces, bool whole) {
   const std::size_t wanted = totalSize(pieces);
-  if (wanted > member.size || (whole && wanted != member.size)) return MemberReading::Damaged;
+  if (wanted > member.size || (whole && wanted != member.size)) {
+    noteFailure("the sizes of " + member.name + " do not add up");
+    return MemberReading::Damaged;
+  }
   MemberReading reading = member.method == kZipStored ? readStored(archive, member, pieces)
                                                       : readDeflated(archive, member, pieces, whole);
   if (reading == MemberReading::Read && whole && crcOfPieces(pieces) != member.crc) {
+    noteFailure("bad CRC of " + member.name);
     return MemberReading::Damaged;
   }
   return reading;

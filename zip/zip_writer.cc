@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/failure.h"
 #include "base/file_io.h"
 #include "base/little_endian.h"
 #include "zip/zip_archive.h"
@@ -48,6 +49,12 @@ ZipWrite copyBytes(ZipWriter* writer, const ZipArchive& archive, std::int64_t fr
 
 ZipWrite writtenIf(bool written) { return written ? ZipWrite::Written : ZipWrite::WriteFailed; }
 
+// Offsets and sizes past 4 GiB: what this writer does not write.
+bool needsZip64() {
+  noteFailure("the new archive would need ZIP64");
+  return true;
+}
+
 int deflateLevel(std::uint16_t flags) {
   switch ((flags >> kLevelShift) & 3) {
     case 1: return Z_BEST_COMPRESSION;
@@ -64,6 +71,7 @@ bool putDeflated(ZipWriter* writer, std::uint16_t flags, std::initializer_list<B
   z_stream stream{};
   if (deflateInit2(&stream, deflateLevel(flags), Z_DEFLATED, -MAX_WBITS, 8,
                    Z_DEFAULT_STRATEGY) != Z_OK) {
+    noteFailure("zlib could not begin to deflate");
     return false;
   }
   std::vector<ByteSpan> pieces(content);
@@ -86,6 +94,7 @@ bool putDeflated(ZipWriter* writer, std::uint16_t flags, std::initializer_list<B
   }
   deflateEnd(&stream);
   *compressed = writer->at - start;
+  if (written && status != Z_STREAM_END) noteFailure("zlib could not deflate");
   return written && status == Z_STREAM_END;
 }
 
@@ -117,7 +126,7 @@ bool putDescriptor(ZipWriter* writer, const ZipMember& member, std::uint32_t crc
 
 ZipWrite copyMember(ZipWriter* writer, const ZipArchive& archive, const ZipMember& member) {
   const std::int64_t recordAt = writer->at;
-  if (recordAt > kLargestOffset) return ZipWrite::WriteFailed;
+  if (recordAt > kLargestOffset && needsZip64()) return ZipWrite::WriteFailed;
   addCentral(writer, member, recordAt, member.crc, member.compressedSize, member.size);
   return copyBytes(writer, archive, member.recordAt, member.recordEnd);
 }
@@ -128,7 +137,8 @@ ZipWrite rewriteMember(ZipWriter* writer, const ZipArchive& archive, const ZipMe
   for (const ByteSpan& piece : content) size += piece.size;
   const std::int64_t recordAt = writer->at;
   std::string local(static_cast<std::size_t>(member.dataAt - member.recordAt), '\0');
-  if (recordAt > kLargestOffset || size > std::numeric_limits<std::uint32_t>::max()) {
+  if ((recordAt > kLargestOffset || size > std::numeric_limits<std::uint32_t>::max()) &&
+      needsZip64()) {
     return ZipWrite::WriteFailed;
   }
   if (!readFullyAt(archive.file, member.recordAt, &local[0], local.size())) {
@@ -139,7 +149,7 @@ ZipWrite rewriteMember(ZipWriter* writer, const ZipArchive& archive, const ZipMe
                        (member.method == kZipStored
                             ? putStored(writer, content)
                             : putDeflated(writer, member.flags, content, &compressed));
-  if (!written || compressed > kLargestOffset) return ZipWrite::WriteFailed;
+  if (!written || (compressed > kLargestOffset && needsZip64())) return ZipWrite::WriteFailed;
   const std::uint32_t crc = crcOfPieces(content);
   const auto compressedSize = static_cast<std::uint32_t>(compressed);
   const auto newSize = static_cast<std::uint32_t>(size);
@@ -155,8 +165,9 @@ ZipWrite rewriteMember(ZipWriter* writer, const ZipArchive& archive, const ZipMe
 
 bool finishZip(ZipWriter* writer, const ZipArchive& archive) {
   const std::int64_t directoryAt = writer->at;
-  if (directoryAt > kLargestOffset ||
-      writer->central.size() > static_cast<std::size_t>(kLargestOffset)) {
+  if ((directoryAt > kLargestOffset ||
+       writer->central.size() > static_cast<std::size_t>(kLargestOffset)) &&
+      needsZip64()) {
     return false;
   }
   std::string end = archive.end;

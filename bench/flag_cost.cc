@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/platform.h"
-#include "packet/busy_flags.h"
+#include "outbound/busy_flags.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;

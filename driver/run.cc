@@ -11,8 +11,8 @@
 #include "base/platform.h"
 #include "base/version.h"
 #include "driver/config_file.h"
-#include "packet/outbound_scan.h"
-#include "packet/outbound_tree.h"
+#include "outbound/outbound_scan.h"
+#include "outbound/outbound_tree.h"
 
 namespace {
 

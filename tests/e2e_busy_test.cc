@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "e2e_support.h"
-#include "packet/busy_flags.h"
+#include "outbound/busy_flags.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "packet/packet_handling.h"
+#include "outbound/packet_handling.h"
 
 // For each dead run's flag of ours in the listing whose node is not busy
 // for another reason: takes the flag over and reports

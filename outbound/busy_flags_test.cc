@@ -1,4 +1,4 @@
-#include "packet/busy_flags.h"
+#include "outbound/busy_flags.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "address/destination_list.h"
 #include "address/node_address.h"
 #include "base/platform.h"
-#include "packet/outbound_scan.h"
+#include "outbound/outbound_scan.h"
 
 // True for a directory whose name is 8 hexadecimal digits and ".pnt", ASCII
 // letters in any case. A link is none, whatever it leads to.

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "packet/packet_handling.h"
+#include "outbound/packet_handling.h"
 
 // Handles the bundle `path`, as the flow file `flowName` of the scan's
 // directory writes it, and reports every line about it:

@@ -1,4 +1,4 @@
-#include "packet/packet_handling.h"
+#include "outbound/packet_handling.h"
 
 #include "base/failure.h"
 #include "base/file_io.h"

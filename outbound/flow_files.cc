@@ -1,4 +1,4 @@
-#include "packet/flow_files.h"
+#include "outbound/flow_files.h"
 
 #include <cstdint>
 

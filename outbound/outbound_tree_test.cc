@@ -1,4 +1,4 @@
-#include "packet/outbound_tree.h"
+#include "outbound/outbound_tree.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "packet/outbound_scan.h"
+#include "outbound/outbound_scan.h"
 
 #include <utility>
 
@@ -6,9 +6,9 @@
 #include "base/directory_listing.h"
 #include "base/messages.h"
 #include "base/platform.h"
-#include "packet/bundles.h"
-#include "packet/flow_files.h"
-#include "packet/interrupted_runs.h"
+#include "outbound/bundles.h"
+#include "outbound/flow_files.h"
+#include "outbound/interrupted_runs.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "packet/interrupted_runs.h"
+#include "outbound/interrupted_runs.h"
 
 #include <algorithm>
 
 #include "base/ascii.h"
 #include "base/messages.h"
-#include "packet/flow_files.h"
+#include "outbound/flow_files.h"
 
 namespace {
 

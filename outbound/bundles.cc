@@ -1,4 +1,4 @@
-#include "packet/bundles.h"
+#include "outbound/bundles.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 #include "base/file_io.h"
 #include "base/messages.h"
 #include "base/platform.h"
-#include "packet/flow_files.h"
+#include "outbound/flow_files.h"
 #include "zip/zip_archive.h"
 
 namespace {

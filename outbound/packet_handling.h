@@ -9,7 +9,7 @@
 #include "address/destination_list.h"
 #include "address/node_address.h"
 #include "base/platform.h"
-#include "packet/busy_flags.h"
+#include "outbound/busy_flags.h"
 #include "packet/message_rewrite.h"
 #include "packet/packet_format.h"
 

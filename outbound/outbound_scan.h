@@ -9,7 +9,7 @@
 #include "address/destination_list.h"
 #include "address/node_address.h"
 #include "packet/message_rewrite.h"
-#include "packet/packet_handling.h"
+#include "outbound/packet_handling.h"
 
 // True for the names of outbound packets: "*.?ut" whose flavour letter (the
 // first of the extension) is C, D, H or O, in any ASCII letter case.

@@ -1,4 +1,4 @@
-#include "packet/outbound_scan.h"
+#include "outbound/outbound_scan.h"
 
 #include <gtest/gtest.h>
 

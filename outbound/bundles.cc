@@ -53,7 +53,7 @@ Opening leave(Bundle* bundle, Opening outcome) {
 // has a flag of its node is that program's work in progress, a packer's
 // half-written archive say: it is busy, whatever its bytes.
 bool leftBusy(Bundle* bundle, Scan* scan) {
-  if (!nodeFlaggedByOthers(scan->flags, bundle->flowName)) return false;
+  if (!anotherProgramFlagsNode(scan->flags, bundle->flowName)) return false;
   reportBusyPacket(bundle->path, scan);
   closeBundle(bundle);
   return true;

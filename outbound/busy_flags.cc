@@ -114,6 +114,28 @@ NodeFlag takeOwnFlag(BusyFlags* flags, const std::string& base) {
   return NodeFlag::Busy;
 }
 
+// True when a flag of the node exists now, in the spellings otherFlagPaths
+// names, that is not the flag the run holds nor a flag of ours.
+bool aFlagBesidesOursExists(const BusyFlags& flags, const std::string& name) {
+  for (const std::string& path : otherFlagPaths(flags, name)) {
+    if (!nameExists(path)) continue;
+    // On a file system that ignores letter case, another spelling of our
+    // flag's name is our flag. Where such a file system gives each spelling
+    // an identity of its own (FAT through FUSE), our flag is known by its
+    // line: a run only ever writes our own spelling.
+    if (flags.held.file != kNoFile && nameStandsFor(path, flags.held.file)) continue;
+    if (!holdsOwnLine(path)) return true;
+  }
+  return false;
+}
+
+// The same, our own spelling included: a flag of ours that the run does
+// not hold counts as a dead run's.
+bool aFlagNotOursExists(const BusyFlags& flags, const std::string& packetName) {
+  const std::string own = ownFlagPath(flags, nodeBaseOf(packetName));
+  return (nameExists(own) && !holdsOwnLine(own)) || aFlagBesidesOursExists(flags, packetName);
+}
+
 }  // namespace
 
 std::string nodeBaseOf(const std::string& name) { return asciiLowerCase(baseSpellingOf(name)); }
@@ -168,7 +190,7 @@ NodeFlag takeNodeFlag(BusyFlags* flags, const std::string& packetName) {
   flags->heldBase = base;
   // A program that passed its own look at our spelling just before our
   // create, or that spells its flags otherwise, is at work now.
-  if (!otherNodeFlagExists(*flags, packetName)) return NodeFlag::Held;
+  if (!aFlagBesidesOursExists(*flags, packetName)) return NodeFlag::Held;
   if (flags->heldAdopted) {
     leaveNodeFlag(flags);
     return NodeFlag::Busy;
@@ -176,40 +198,10 @@ NodeFlag takeNodeFlag(BusyFlags* flags, const std::string& packetName) {
   return releaseNodeFlag(flags) ? NodeFlag::Busy : NodeFlag::NotRemoved;
 }
 
-bool otherNodeFlagExists(const BusyFlags& flags, const std::string& name) {
-  for (const std::string& path : otherFlagPaths(flags, name)) {
-    if (!nameExists(path)) continue;
-    // On a file system that ignores letter case, another spelling of our
-    // flag's name is our flag. Where such a file system gives each spelling
-    // an identity of its own (FAT through FUSE), our flag is known by its
-    // line: a run only ever writes our own spelling.
-    if (flags.held.file != kNoFile && nameStandsFor(path, flags.held.file)) continue;
-    if (!holdsOwnLine(path)) return true;
-  }
-  return false;
-}
-
-namespace {
-
-// True when a flag of the node that is no flag of ours exists now, in our
-// spelling or any other, judged without a lock: a flag of ours that the run
-// does not hold counts as a dead run's.
-bool othersFlagExistsNow(const BusyFlags& flags, const std::string& packetName) {
-  const std::string own = ownFlagPath(flags, nodeBaseOf(packetName));
-  return (nameExists(own) && !holdsOwnLine(own)) || otherNodeFlagExists(flags, packetName);
-}
-
-}  // namespace
-
-bool nodeLooksBusy(const BusyFlags& flags, const std::string& packetName) {
-  return flags.busyInListing.count(nodeBaseOf(packetName)) != 0 ||
-         othersFlagExistsNow(flags, packetName);
-}
-
-bool nodeFlaggedByOthers(const BusyFlags& flags, const std::string& packetName) {
-  if (holdsNodeFlag(flags, packetName)) return otherNodeFlagExists(flags, packetName);
+bool anotherProgramFlagsNode(const BusyFlags& flags, const std::string& packetName) {
+  if (holdsNodeFlag(flags, packetName)) return aFlagBesidesOursExists(flags, packetName);
   const std::set<std::string>& listed = flags.preview ? flags.busyInListing : flags.flaggedInListing;
-  return listed.count(nodeBaseOf(packetName)) != 0 || othersFlagExistsNow(flags, packetName);
+  return listed.count(nodeBaseOf(packetName)) != 0 || aFlagNotOursExists(flags, packetName);
 }
 
 bool releaseNodeFlag(BusyFlags* flags) {

@@ -87,17 +87,16 @@ enum class NodeFlag {
 // it, left in place when it was a dead run's.
 NodeFlag takeNodeFlag(BusyFlags* flags, const std::string& packetName);
 
-// True when a run would find the packet's node busy, judged without taking
-// any flag or lock: the listing shows it busy, another flag of the node
-// exists now, or our spelling is taken by anything but a flag of ours.
-bool nodeLooksBusy(const BusyFlags& flags, const std::string& packetName);
-
-// True when another program has a flag of the packet's node: one the
-// listing showed (in a preview, one of our spelling only when it does not
-// hold a line of ours), or one that exists now in any of the spellings
-// above. While the run holds the node's flag: one that exists now, but
-// ours.
-bool nodeFlaggedByOthers(const BusyFlags& flags, const std::string& packetName);
+// The one question every caller asks of a node: true when another program
+// has a flag of the packet's node, judged without taking any flag or lock.
+// While the run holds the node's flag (or a preview acts as if it did):
+// another flag of the node exists now, in the spellings above. Otherwise:
+// the listing showed one (in a preview, one of our spelling only when it
+// holds no line of ours, as a preview takes any flag of ours for a dead
+// run's), or one exists now, our spelling taken by anything but a flag of
+// ours included. So a preview asks what a run would find on taking the
+// flag.
+bool anotherProgramFlagsNode(const BusyFlags& flags, const std::string& packetName);
 
 // Removes the flag the run holds, if any. False when it could not be
 // removed.
@@ -132,10 +131,6 @@ LeftFlag takeLeftFlag(BusyFlags* flags, const std::string& name, NodeAddress* or
 // True when `name` holds the line of a flag of ours that names an origin,
 // judged from the line alone: no lock is taken.
 bool looksLeftFlag(const BusyFlags& flags, const std::string& name, NodeAddress* origin);
-
-// True when another flag of the node exists now, in the spellings above,
-// than the flag the run holds (in a preview: than a flag of ours).
-bool otherNodeFlagExists(const BusyFlags& flags, const std::string& name);
 
 // ---- The line of our flags
 

@@ -89,7 +89,7 @@ bool finishNode(const std::string& flagName, const std::vector<std::string>& pac
                 flagPath.c_str(), NODE_ADDRESS_ARGS(origin));
   const std::string base = nodeBaseOf(flagName);
   const std::vector<NodePacket> packets = packetsOfNode(packetNames, flowNames, base, *scan);
-  if (otherNodeFlagExists(scan->flags, flagName)) {
+  if (anotherProgramFlagsNode(scan->flags, flagName)) {
     leaveNodeFlag(&scan->flags);
     scan->busyWhileFinishing.insert(base);
     for (const NodePacket& packet : packets) reportBusyPacket(pathOf(packet, *scan), scan);

@@ -47,7 +47,7 @@ bool takesListed(const ListedFile& listed, const std::string& flowName, Scan* sc
   if (listedFileCounts(listed, &status)) {
     return scan->run->listedFilesHandled.insert(status.identity).second;
   }
-  if (!nameExists(listed.path) && !nodeFlaggedByOthers(scan->flags, flowName)) {
+  if (!nameExists(listed.path) && !anotherProgramFlagsNode(scan->flags, flowName)) {
     reportMessage("%s lists %s, which is not there\n",
                   joinPath(scan->directoryPath, flowName).c_str(), listed.path.c_str());
   }

@@ -56,7 +56,7 @@ Reading readHeader(Packet* packet, Scan* scan) {
       return Reading::PassedOver;
     }
     if (status.length < static_cast<std::int64_t>(kPacketHeaderSize) &&
-        (packet->inUse || nodeFlaggedByOthers(scan->flags, packet->name))) {
+        (packet->inUse || anotherProgramFlagsNode(scan->flags, packet->name))) {
       return leaveBusy(*packet, scan);
     }
     if (status.length < static_cast<std::int64_t>(kPacketHeaderSize)) {
@@ -96,7 +96,7 @@ Reading openPacket(Packet* packet, Scan* scan) {
     case OpenOutcome::InUse: return openInUse(packet, scan);
     case OpenOutcome::Failed:
       // A tosser's attached packet, while it writes it under its flag.
-      if (!packet->inDirectory && nodeFlaggedByOthers(scan->flags, packet->name)) {
+      if (!packet->inDirectory && anotherProgramFlagsNode(scan->flags, packet->name)) {
         reportBusyPacket(packet->path, scan);
         return Reading::Left;
       }
@@ -129,15 +129,13 @@ bool finishInPreview(const Scan& scan, const Work& work, Packet* packet, NodeAdd
   return true;
 }
 
-// Message area first, header last: a packet stopped between the two writes
-// still carries its old origin in the header, and its node's flag tells the
-// next run which origin it was getting. An interruption waits for both, so
-// that the packet is whole again before the flag goes and a mailer may
-// take it.
+// A packet stopped between its writes keeps its node's flag, whose line
+// tells the next run which origin it was getting; the interruption that
+// waits for both writes lets the packet be whole again before the flag goes
+// and a mailer may take it.
 bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& work,
                    const NodeAddress* takenAway, Scan* scan) {
-  PacketHeader header = packet.header;
-  NodeAddress oldOrigin = headerOrigin(header);
+  const NodeAddress oldOrigin = headerOrigin(packet.header);
   int changedCount = 0;
   if (!readMessageArea(packet.file, fileLength, &scan->run->area)) {
     return failPacket(packet.file, packet.path);
@@ -150,16 +148,8 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
     reportChangedMessages(changedCount, scan);
     return closePacket(packet.file, packet.path);
   }
-  deferInterruptions();
-  AreaRewrite rewrite =
-      rewriteMessages(packet.file, oldOrigin, work.origin, &scan->run->area, &changedCount);
-  if (rewrite == AreaRewrite::Written) {
-    setHeaderOrigin(&header, work.origin);
-    if (!writeFullyAt(packet.file, 0, header.bytes, kPacketHeaderSize)) {
-      rewrite = AreaRewrite::WriteFailed;
-    }
-  }
-  allowInterruptions();
+  const AreaRewrite rewrite = rewritePacketBytes(packet.file, packet.header, work.origin,
+                                                 &scan->run->area, &changedCount);
   if (rewrite == AreaRewrite::Malformed) return failPacket(packet.file, packet.path);
   const bool written = rewrite == AreaRewrite::Written;
   if (written) reportChangedMessages(changedCount, scan);
@@ -246,7 +236,7 @@ bool processAttachedPacket(const std::string& path, const std::string& flowName,
 
 NodeTaking takeNodeOf(const std::string& name, const std::string& path, Scan* scan) {
   if (scan->run->preview) {
-    if (!nodeLooksBusy(scan->flags, name)) return NodeTaking::Held;
+    if (!anotherProgramFlagsNode(scan->flags, name)) return NodeTaking::Held;
     reportBusyPacket(path, scan);
     return NodeTaking::Busy;
   }
@@ -257,15 +247,6 @@ NodeTaking takeNodeOf(const std::string& name, const std::string& path, Scan* sc
     case NodeFlag::NotRemoved: reportNotRemoved(scan->flags.held.path); break;
   }
   return NodeTaking::Failed;
-}
-
-Verdict judgePacket(const Work& work, const PacketHeader& header) {
-  if (work.destinations != nullptr &&
-      !destinationListMatches(*work.destinations, headerDestination(header))) {
-    return Verdict::Unlisted;
-  }
-  return sameNodeAddress(headerOrigin(header), work.origin) ? Verdict::AlreadyFrom
-                                                            : Verdict::Rewrite;
 }
 
 void reportFrom(const std::string& path, const PacketHeader& header) {

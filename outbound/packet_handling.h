@@ -12,15 +12,7 @@
 #include "outbound/busy_flags.h"
 #include "packet/message_rewrite.h"
 #include "packet/packet_format.h"
-
-// What a pass does to the packets it is given.
-struct Work {
-  NodeAddress origin;  // the origin they get
-  // The destinations whose packets get it. None: every packet, and one that
-  // has the origin already is passed over without a line (the work of an
-  // interrupted run, finished).
-  const DestinationList* destinations = nullptr;
-};
+#include "packet/packet_rewrite.h"
 
 // The lines a run has reported on the mail, counted for its summary and
 // its exit status.
@@ -85,12 +77,6 @@ bool processAttachedPacket(const std::string& path, const std::string& flowName,
 // judges the file again under the flag.
 enum class NodeTaking { Held, Busy, Failed };
 NodeTaking takeNodeOf(const std::string& name, const std::string& path, Scan* scan);
-
-enum class Verdict { Unlisted, AlreadyFrom, Rewrite };
-
-// What the work does to a packet with this header: nothing (its
-// destination is not listed), "already from", or a rewrite.
-Verdict judgePacket(const Work& work, const PacketHeader& header);
 
 // The lines on a packet about to be rewritten and on one that has the
 // origin already, for the packet at `path`; the count of messages a

@@ -158,6 +158,27 @@ OpenOutcome openFileForReading(const std::string& path, FileHandle* file);
 // file cannot be created.
 FileHandle createHeldFile(const std::string& path);
 
+// A new directory that only this user may enter. False when it cannot be
+// made (the name exists, among other reasons).
+bool makeDirectory(const std::string& path);
+
+// Removes what has the name and, for a directory, everything in it, links
+// removed as links, never followed. True when nothing is left.
+bool removeTree(const std::string& path);
+
+// The directory for temporary files: $TMPDIR or /tmp; on Windows the
+// user's temporary folder.
+std::string temporaryDirectory();
+
+// The path from the root, for a program started elsewhere to find it: a
+// relative one taken from the current directory.
+std::string absolutePath(const std::string& path);
+
+// Opens an existing regular file that is to take another's place (an
+// archive another program made) for replaceWithFile: to store it, give it
+// access and rename it. kNoFile when it cannot be.
+FileHandle openToReplaceWith(const std::string& path);
+
 // Has the system store what was written to the file on its device.
 bool flushToStorage(FileHandle file);
 

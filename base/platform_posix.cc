@@ -68,6 +68,7 @@ volatile sig_atomic_t deferringInterruptions = 0;
 volatile sig_atomic_t pendingInterruption = 0;
 
 void endByInterruption(int signalNumber) {
+  endRunningCommand();
   removeHeldFlags();
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
@@ -312,6 +313,50 @@ FileHandle createHeldFile(const std::string& path) {
     close(fd);
     return kNoFile;
   }
+  return fd;
+}
+
+bool makeDirectory(const std::string& path) { return checked(mkdir(path.c_str(), 0700) == 0); }
+
+bool removeTree(const std::string& path) {
+  struct stat status;
+  if (lstat(path.c_str(), &status) != 0) return errno == ENOENT;
+  if (S_ISDIR(status.st_mode)) {
+    std::vector<DirectoryEntry> entries;
+    if (listDirectory(path, &entries) != ListingOutcome::Listed) return false;
+    bool removed = true;
+    for (const DirectoryEntry& entry : entries) {
+      removed = removeTree(joinPath(path, entry.name)) && removed;
+    }
+    return checked(rmdir(path.c_str()) == 0) && removed;
+  }
+  return checked(unlink(path.c_str()) == 0 || errno == ENOENT);
+}
+
+std::string temporaryDirectory() {
+  const char* set = std::getenv("TMPDIR");
+  return set != nullptr && *set != '\0' ? set : "/tmp";
+}
+
+std::string absolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::vector<char> here(4096);
+  while (getcwd(here.data(), here.size()) == nullptr) {
+    if (errno != ERANGE) return path;
+    here.resize(here.size() * 2);
+  }
+  return joinPath(here.data(), path);
+}
+
+FileHandle openToReplaceWith(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (!checked(fd >= 0)) return kNoFile;
+  if (!isRegularFile(fd)) {
+    close(fd);
+    noteFailure("it is no plain file");
+    return kNoFile;
+  }
+  clearNonBlocking(fd);
   return fd;
 }
 

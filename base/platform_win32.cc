@@ -402,6 +402,55 @@ FileHandle createHeldFile(const std::string& path) {
   return checked(handle != INVALID_HANDLE_VALUE) ? fileOf(handle) : kNoFile;
 }
 
+bool makeDirectory(const std::string& path) {
+  return checked(CreateDirectoryW(systemPath(path).c_str(), nullptr) != 0);
+}
+
+bool removeTree(const std::string& path) {
+  const std::wstring name = systemPath(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  // A reparse point goes as a link goes, whatever it leads to.
+  if (kindOf(attributes) == EntryKind::Directory) {
+    std::vector<DirectoryEntry> entries;
+    if (listDirectory(path, &entries) != ListingOutcome::Listed) return false;
+    bool removed = true;
+    for (const DirectoryEntry& entry : entries) {
+      removed = removeTree(joinPath(path, entry.name)) && removed;
+    }
+    return checked(RemoveDirectoryW(name.c_str()) != 0) && removed;
+  }
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return checked(RemoveDirectoryW(name.c_str()) != 0);
+  return checked(DeleteFileW(name.c_str()) != 0);
+}
+
+std::string temporaryDirectory() {
+  wchar_t wide[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, wide);
+  std::string narrow;
+  if (length == 0 || length > MAX_PATH || !narrowName(wide, &narrow)) return ".";
+  while (narrow.size() > rootLength(narrow) && isPathSeparator(narrow.back())) narrow.pop_back();
+  return narrow;
+}
+
+std::string absolutePath(const std::string& path) {
+  std::string narrow;
+  const std::wstring full = fullPath(widePath(path));
+  return !full.empty() && narrowName(full.c_str(), &narrow) ? narrow : path;
+}
+
+FileHandle openToReplaceWith(const std::string& path) {
+  FileHandle file = kNoFile;
+  const OpenOutcome outcome = openExistingFile(
+      path, GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER, kFullSharing, &file);
+  if (outcome == OpenOutcome::Opened) return file;
+  if (outcome != OpenOutcome::Failed) noteFailure("it is no plain file");
+  return kNoFile;
+}
+
 bool flushToStorage(FileHandle file) { return checked(FlushFileBuffers(handleOf(file)) != 0); }
 
 bool copyOwnerAndPermissions(FileHandle model, FileHandle file) {

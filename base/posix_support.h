@@ -33,3 +33,8 @@ bool namesFile(const char* path, int fd);
 // lock for an instant, to look at the new file (is it a dead run's?), and
 // it is asked again a few times before the create counts as failed.
 bool lockNewFile(int fd);
+
+// Ends the command runCommand is waiting for, and all it started. Safe in
+// a signal handler: the handlers of interruptions call it, so that no
+// packer outlives the run.
+void endRunningCommand();

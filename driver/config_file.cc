@@ -48,6 +48,13 @@ class DosTextReader {
 bool isBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 void applyStatement(const std::vector<std::string>& words, RunSettings* settings) {
+  switch (readPackerStatement(words, &settings->packers)) {
+    case PackerStatement::Read: return;
+    case PackerStatement::Incomplete:
+      consoleMessage("Incomplete cfg statement: %s\n", words[0].c_str());
+      return;
+    case PackerStatement::NotOne: break;
+  }
   std::optional<std::string>* setting = nullptr;
   if (asciiEqualIgnoringCase(words[0], "OutSq")) {
     setting = &settings->outboundDir;

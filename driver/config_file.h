@@ -1,5 +1,7 @@
 // The configuration file "Pelorin.Cfg" in the current directory: the
-// statements OutSq and StatusLog, one per line, ";" starting a comment.
+// statements OutSq and StatusLog, and the packers' Unpack, Pack and
+// PackerTimeLimit (outbound/packers.h), one per line, ";" starting a
+// comment.
 #pragma once
 
 #include <cstdio>
@@ -11,7 +13,8 @@
 constexpr const char* kConfigFileName = "Pelorin.Cfg";
 
 // Reads the configuration file once, filling what it sets into settings and
-// printing "Unknown cfg statement" for anything else. A missing or
+// printing "Unknown cfg statement" for anything else, and "Incomplete cfg
+// statement" for a packer's statement whose words do not read. A missing or
 // unopenable file is silent and changes nothing.
 void readConfigFile(RunSettings* settings);
 

@@ -56,6 +56,36 @@ TEST(ConfigFile, CommentsAndExtraWordsAreDropped) {
   EXPECT_EQ(read.console, "");
 }
 
+TEST(ConfigFile, PackerLinesLaterOnesReplacingEarlier) {
+  Read read = readConfigText(
+      "Unpack arj 0 60EA arj e -y $a\n"
+      "Pack arj arj a -y $a $f\n"
+      "unpack lha 2 2d6C68 jlha xifw=$p $a ; LHA\n"
+      "Unpack arj 0 60ea arj x $a\n"
+      "Unpack any 3 ??1A?? x $a\n"
+      "PackerTimeLimit 30\n"
+      "Unpack bad 0 6G x $a\nUnpack odd 0 60E x $a\nUnpack none 0 60EA\nUnpack far x 60EA x\n"
+      "Pack alone\nPackerTimeLimit 0\nPackerTimeLimit 86401\n");
+  const Packers& packers = read.settings.packers;
+  ASSERT_EQ(packers.packers.size(), 3u);
+  const Packer& arj = packers.packers[0];
+  EXPECT_EQ(arj.name, "arj");
+  EXPECT_EQ(arj.signature, (std::vector<int>{0x60, 0xEA}));
+  EXPECT_EQ(arj.unpack, (std::vector<std::string>{"arj", "x", "$a"}));
+  EXPECT_EQ(arj.pack, (std::vector<std::string>{"arj", "a", "-y", "$a", "$f"}));
+  EXPECT_EQ(packers.packers[1].offset, 2);
+  EXPECT_EQ(packers.packers[1].signature, (std::vector<int>{0x2D, 0x6C, 0x68}));
+  EXPECT_TRUE(packers.packers[1].pack.empty());
+  EXPECT_EQ(packers.packers[2].signature, (std::vector<int>{-1, 0x1A, -1}));
+  EXPECT_EQ(packers.timeLimitSeconds, 30u);
+  std::string incomplete;
+  for (const char* word : {"Unpack", "Unpack", "Unpack", "Unpack", "Pack", "PackerTimeLimit",
+                           "PackerTimeLimit"}) {
+    incomplete += std::string("Incomplete cfg statement: ") + word + "\n";
+  }
+  EXPECT_EQ(read.console, incomplete);
+}
+
 TEST(ConfigFile, EmptyOrCommentOnlyFilesSetNothing) {
   for (const char* text : {"", ";a\n;b", "\n\n", "\x1AOutSq /x\n"}) {
     Read read = readConfigText(text);

@@ -101,6 +101,7 @@ int workInOutbound(const RunSettings& settings, int positionalCount,
   ScanRun run;
   run.preview = settings.preview;
   run.flowFiles = settings.flowFiles;
+  run.packers = &settings.packers;
   ScanOutcome outcome = settings.tree
                             ? scanOutboundTree(outboundDir, newOrigin, destinations, &run)
                             : scanOutbound(outboundDir, newOrigin, destinations, &run);

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "outbound/packers.h"
+
 // What the command line asks to be shown instead of a run.
 enum class Showing { Nothing, Help, Version };
 
@@ -16,4 +18,5 @@ struct RunSettings {
   bool flowFiles = false;  // -b: the packets and bundles flow files list too
   Showing showing = Showing::Nothing;  // --help or --version, the first given
   std::optional<std::string> unknownSwitch;  // the first switch the program has not
+  Packers packers;  // Unpack, Pack and PackerTimeLimit in Pelorin.Cfg
 };

@@ -7,6 +7,8 @@
 #include "base/messages.h"
 #include "base/platform.h"
 #include "outbound/flow_files.h"
+#include "outbound/leftovers.h"
+#include "outbound/packed_bundles.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -25,6 +27,7 @@ struct Bundle {
   FileStatus status;  // as it was when its directory was read
   ZipArchive archive;
   std::vector<Judged> judged;  // for each member, from its header
+  const Packer* packer = nullptr;
 };
 
 bool isPacketMember(const ZipMember& member) {
@@ -36,7 +39,12 @@ std::string memberPath(const Bundle& bundle, const ZipMember& member) {
   return bundle.path + ":" + member.name;
 }
 
-enum class Opening { Judged, Left, Failed };
+enum class Opening {
+  Judged,
+  OtherFormat,  // no ZIP, but a packer's signature matches: Bundle::packer
+  Left,
+  Failed,
+};
 
 void closeBundle(Bundle* bundle) {
   if (bundle->file != kNoFile) closeFile(bundle->file);
@@ -127,7 +135,10 @@ Opening openBundle(Bundle* bundle, const Work& work, Scan* scan) {
   if (bundle->status.length == 0) return leave(bundle, Opening::Left);
   switch (readZipArchive(bundle->file, bundle->status.length, &bundle->archive)) {
     case ZipReading::Read: break;
-    case ZipReading::NotZip: return leaveUnlessBusy(bundle, scan, "is no ZIP archive");
+    case ZipReading::NotZip:
+      bundle->packer = packerOf(*scan->run->packers, bundle->file);
+      if (bundle->packer != nullptr) return leave(bundle, Opening::OtherFormat);
+      return leaveUnlessBusy(bundle, scan, "is no ZIP archive");
     case ZipReading::Unsupported:
       return leaveUnlessBusy(bundle, scan, "uses a ZIP feature not handled here");
     case ZipReading::Damaged: return failUnlessBusy(bundle, scan, "Error in %s\n");
@@ -196,22 +207,10 @@ void reportCannotWrite(const Bundle& bundle) {
   reportFailure("Error: cannot write %s\n", bundle.path.c_str());
 }
 
-// Dead runs' temporary files beside the bundle go first, once a run for
-// each directory.
-void removeDeadTemporariesBeside(const std::string& bundlePath, ScanRun* run) {
-  std::string directory = pathBeside(bundlePath, "");
-  if (!run->directoriesCleaned.insert(directory).second) return;
-  std::vector<DirectoryEntry> entries;
-  if (listDirectory(directory.empty() ? "." : directory, &entries) != ListingOutcome::Listed) return;
-  for (const DirectoryEntry& entry : entries) {
-    if (isOwnTemporaryName(entry.name)) removeUnheldFile(pathBeside(bundlePath, entry.name), anyContent);
-  }
-}
-
 // From here to finishNewBundle or dropNewBundle an interruption waits, so
 // that no temporary file is left behind.
 bool startNewBundle(const Bundle& bundle, Scan* scan, NewBundle* fresh) {
-  removeDeadTemporariesBeside(bundle.path, scan->run);
+  removeDeadLeftoversBeside(bundle.path, scan->run);
   fresh->temporary = pathBeside(bundle.path, bundleTemporaryName(processId()));
   deferInterruptions();
   fresh->writer.file = createHeldFile(fresh->temporary);
@@ -352,6 +351,13 @@ bool rewriteBundle(Bundle* bundle, const Work& work, Scan* scan) {
 
 }  // namespace
 
+void removeDeadLeftoversBeside(const std::string& bundlePath, ScanRun* run) {
+  const std::string directory = pathBeside(bundlePath, "");
+  if (run->directoriesCleaned.insert(directory).second) {
+    removeDeadLeftoversIn(directory.empty() ? "." : directory);
+  }
+}
+
 bool processBundle(const std::string& path, const std::string& flowName, const Work& work,
                    Scan* scan) {
   Bundle bundle;
@@ -359,6 +365,8 @@ bool processBundle(const std::string& path, const std::string& flowName, const W
   bundle.flowName = flowName;
   switch (openUnderFlag(&bundle, work, scan)) {
     case Opening::Judged: break;
+    case Opening::OtherFormat:
+      return processPackedBundle(path, flowName, *bundle.packer, work, scan);
     case Opening::Left: return true;
     case Opening::Failed: return false;
   }

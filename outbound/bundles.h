@@ -48,3 +48,7 @@
 // reporting a failure.
 bool processBundle(const std::string& path, const std::string& flowName, const Work& work,
                    Scan* scan);
+
+// Removes the dead runs' leftovers (leftovers.h) in the directory of the
+// bundle `path`, the first time a run writes there.
+void removeDeadLeftoversBeside(const std::string& bundlePath, ScanRun* run);

@@ -1,13 +1,11 @@
 #include "outbound/busy_flags.h"
 
 #include "base/ascii.h"
+#include "outbound/leftovers.h"
 
 namespace {
 
 const char kProgramMark[] = " pelorin";
-const char kTemporaryPrefix[] = ".pelorin-";
-const char kTemporarySuffix[] = ".tmp";
-const char kBundleTemporarySuffix[] = "-bundle.tmp";
 // Longer than any line of ours, padding included.
 constexpr std::size_t kLongestOwnLine = 64;
 
@@ -146,11 +144,11 @@ BusyFlags busyFlagsOf(const std::string& directory, const std::vector<DirectoryE
   flags.directory = directory;
   const unsigned long pid = processId();
   flags.temporary =
-      joinPath(directory, kTemporaryPrefix + std::to_string(pid) + kTemporarySuffix);
+      joinPath(directory, flagFileName(pid));
   flags.origin = origin;
   flags.ownLine = ownFlagLine(pid, origin);
   for (const DirectoryEntry& entry : entries) {
-    if (isOwnTemporaryName(entry.name)) {
+    if (isOwnLeftoverName(entry.name)) {
       flags.temporaries.push_back(entry.name);
       continue;
     }
@@ -221,7 +219,7 @@ bool dropFlagFile(const BusyFlags& flags) { return dropFlagFile(flags.temporary)
 void removeDeadTemporaries(const BusyFlags& flags) {
   for (const std::string& name : flags.temporaries) {
     const std::string path = joinPath(flags.directory, name);
-    if (path != flags.temporary) removeUnheldFile(path, anyContent);
+    if (path != flags.temporary) removeIfDead(path);
   }
 }
 
@@ -293,16 +291,3 @@ std::string fittedFlagLine(const std::string& line, std::size_t length) {
   return fitted;
 }
 
-bool isOwnTemporaryName(const std::string& name) {
-  const std::size_t prefix = sizeof kTemporaryPrefix - 1;
-  const bool prefixed = name.compare(0, prefix, kTemporaryPrefix) == 0;
-  const std::size_t digits = prefixed ? digitsAt(name, prefix) : 0;
-  if (digits == 0) return false;
-  const std::size_t suffix = prefix + digits;
-  return name.compare(suffix, std::string::npos, kTemporarySuffix) == 0 ||
-         name.compare(suffix, std::string::npos, kBundleTemporarySuffix) == 0;
-}
-
-std::string bundleTemporaryName(unsigned long processId) {
-  return kTemporaryPrefix + std::to_string(processId) + kBundleTemporarySuffix;
-}

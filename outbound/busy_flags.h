@@ -37,7 +37,7 @@ struct BusyFlags {
   std::set<std::string> flaggedInListing;
   // Names of our spelling in the listing: each may be a dead run's flag.
   std::vector<std::string> ownSpellingFlags;
-  // Names of our temporary files in the listing: each may be a dead run's.
+  // Names of our leftovers in the listing (leftovers.h): each may be a dead run's.
   std::vector<std::string> temporaries;
   std::string temporary;  // the file the run writes its flags in before naming them
   NodeAddress origin;     // the origin the run writes
@@ -110,7 +110,7 @@ void leaveNodeFlag(BusyFlags* flags);
 // the run holds no flag. False when it could not be removed.
 bool dropFlagFile(const BusyFlags& flags);
 
-// Removes the temporary files of the listing that dead runs left.
+// Removes the leftovers of the listing (leftovers.h) that dead runs left.
 void removeDeadTemporaries(const BusyFlags& flags);
 
 // ---- Flags that interrupted runs left
@@ -151,10 +151,3 @@ bool readOwnFlagLine(const std::string& content, OwnFlagLine* line);
 // bytes, so that it replaces a longer line whole in one write.
 std::string fittedFlagLine(const std::string& line, std::size_t length);
 
-// True for the names of our temporary files: the file our flags are
-// written in before they are named, and a new bundle before it replaces
-// the old one.
-bool isOwnTemporaryName(const std::string& name);
-
-// The name a new bundle is written under, beside the old one.
-std::string bundleTemporaryName(unsigned long processId);

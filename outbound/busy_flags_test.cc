@@ -1,4 +1,5 @@
 #include "outbound/busy_flags.h"
+#include "outbound/leftovers.h"
 
 #include <gtest/gtest.h>
 
@@ -53,11 +54,13 @@ TEST(BusyFlags, FittedLineReplacesALongerOneWhole) {
   EXPECT_EQ(fittedFlagLine("7 pelorin 1:2/3.0\n", 10), "7 pelorin 1:2/3.0\n");
 }
 
-TEST(BusyFlags, OnlyOurTemporaryNamesAreOurs) {
-  EXPECT_TRUE(isOwnTemporaryName(".pelorin-7.tmp"));
+TEST(BusyFlags, OnlyOurLeftoverNamesAreOurs) {
+  for (const char* name : {".pelorin-7.tmp", ".pelorin-7-bundle.tmp", ".pelorin-7-pack.held"}) {
+    EXPECT_TRUE(isOwnLeftoverName(name)) << name;
+  }
   for (const char* name : {".pelorin-.tmp", ".pelorin-7.tmp.x", "pelorin-7.tmp", ".pelorin-7x.tmp",
-                           ".PELORIN-7.TMP", ".pelorin-7"}) {
-    EXPECT_FALSE(isOwnTemporaryName(name)) << name;
+                           ".PELORIN-7.TMP", ".pelorin-7", ".pelorin-7-pack"}) {
+    EXPECT_FALSE(isOwnLeftoverName(name)) << name;
   }
 }
 

@@ -23,16 +23,43 @@ std::string_view lastComponent(std::string_view path) {
   return path.substr(at);
 }
 
-bool isBundleName(std::string_view name) {
-  if (name.size() != 12 || name[8] != '.' || !isDigitOrLetter(name[11])) return false;
-  for (std::size_t i = 0; i < 8; ++i) {
-    if (!isHexDigit(name[i])) return false;
-  }
-  const std::string_view day = name.substr(9, 2);
+bool isDayAndCounter(std::string_view end) {
+  if (end.size() != 3 || !isDigitOrLetter(end[2])) return false;
   for (const char* known : {"mo", "tu", "we", "th", "fr", "sa", "su"}) {
-    if (asciiEqualIgnoringCase(day, known)) return true;
+    if (asciiEqualIgnoringCase(end.substr(0, 2), known)) return true;
   }
   return false;
+}
+
+// 8 hexadecimal digits, the node's net and node.
+bool isBinkleyStem(std::string_view stem) {
+  if (stem.size() != 8) return false;
+  for (char c : stem) {
+    if (!isHexDigit(c)) return false;
+  }
+  return true;
+}
+
+// Four decimal numbers joined by dots, zone.net.node.point.
+bool isAmigaStem(std::string_view stem) {
+  int numbers = 0;
+  for (std::size_t at = 0; at <= stem.size(); ++numbers) {
+    std::size_t end = stem.find('.', at);
+    if (end == std::string_view::npos) end = stem.size();
+    if (end == at) return false;
+    for (std::size_t i = at; i < end; ++i) {
+      if (stem[i] < '0' || stem[i] > '9') return false;
+    }
+    at = end + 1;
+  }
+  return numbers == 4;
+}
+
+bool isBundleName(std::string_view name) {
+  if (name.size() < 4 || name[name.size() - 4] != '.') return false;
+  const std::string_view stem = name.substr(0, name.size() - 4);
+  return isDayAndCounter(name.substr(name.size() - 3)) &&
+         (isBinkleyStem(stem) || isAmigaStem(stem));
 }
 
 bool isPacketFileName(std::string_view name) {

@@ -26,8 +26,10 @@ struct ListedFile {
 // ends in LF or CR LF; one that is empty or begins with '~' (sent already)
 // or '!' (a comment) lists nothing; one leading '#', '^', '-' or '@' (what
 // the mailer does once it is sent) is dropped; the rest is a path. It lists
-// a bundle when its last component is 8 hexadecimal digits, a dot, a day
-// ("mo", "tu", "we", "th", "fr", "sa", "su") and one digit or letter, and a
+// a bundle when its last component is 8 hexadecimal digits or, as Amiga
+// tossers name bundles, four decimal numbers joined by dots
+// ("2.5020.1.0"), then a dot, a day ("mo", "tu", "we", "th", "fr", "sa",
+// "su") and one digit or letter, and a
 // packet when it ends in ".pkt", all in any ASCII letter case; every other
 // path is left out, and so is one holding a NUL byte, which no file has.
 std::vector<ListedFile> listedMail(const std::string& content);

@@ -21,6 +21,8 @@ TEST(FlowFiles, LinesListBundlesAndPacketsOnly) {
       "out/00000fa0.mo0/\n"
       "out/readme.txt\n"
       "/etc/passwd\0/x.pkt\n"                // the system would open /etc/passwd
+      "out/2.5020.1.0.MO0\n"
+      "out/2.5020.1.mo0\nout/2.5020.1.0.0.mo0\nout/2..1.0.mo0\nout/2.5020.1.x.mo0\n"
       "out/00000fa0.fr_";
   const std::vector<ListedFile> listed = listedMail(std::string(content, sizeof content - 1));
   const std::vector<std::pair<std::string, ListedKind>> expected = {
@@ -30,6 +32,7 @@ TEST(FlowFiles, LinesListBundlesAndPacketsOnly) {
       {"pkt/x.pkt", ListedKind::Packet},
       {"out/00000fa0.su0", ListedKind::Bundle},
       {"^out/00000fa0.mo3", ListedKind::Bundle},
+      {"out/2.5020.1.0.MO0", ListedKind::Bundle},
   };
   ASSERT_EQ(listed.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {

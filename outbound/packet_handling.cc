@@ -24,6 +24,8 @@ bool failPacket(FileHandle file, const std::string& path) {
 struct Packet {
   std::string name;  // whose base names its node: its own, or its flow file's
   std::string path;
+  std::string shown;  // as the lines name it
+  bool rewritten = false;  // given the origin (in a preview: would be)
   bool inDirectory = true;  // named `name` in the scan's directory, or only by `path`
   // Another program holds it open denying writes: open for reading only.
   bool inUse = false;
@@ -39,8 +41,8 @@ enum class Reading {
 };
 
 Reading leaveBusy(const Packet& packet, Scan* scan) {
-  reportBusyPacket(packet.path, scan);
-  return closePacket(packet.file, packet.path) ? Reading::Left : Reading::Failed;
+  reportBusyPacket(packet.shown, scan);
+  return closePacket(packet.file, packet.shown) ? Reading::Left : Reading::Failed;
 }
 
 // Reads the header of the open packet. A file that is no packet (a FIFO or
@@ -63,7 +65,7 @@ Reading readHeader(Packet* packet, Scan* scan) {
       noteShorterThanAHeader(status.length);
     }
   }
-  reportFailure("Error: cannot read %s\n", packet->path.c_str());
+  reportFailure("Error: cannot read %s\n", packet->shown.c_str());
   closeFile(packet->file);
   return Reading::Failed;
 }
@@ -80,7 +82,7 @@ Reading openInUse(Packet* packet, Scan* scan) {
     case OpenOutcome::InUse:
     case OpenOutcome::Failed: break;
   }
-  reportBusyPacket(packet->path, scan);
+  reportBusyPacket(packet->shown, scan);
   return Reading::Left;
 }
 
@@ -97,10 +99,10 @@ Reading openPacket(Packet* packet, Scan* scan) {
     case OpenOutcome::Failed:
       // A tosser's attached packet, while it writes it under its flag.
       if (!packet->inDirectory && anotherProgramFlagsNode(scan->flags, packet->name)) {
-        reportBusyPacket(packet->path, scan);
+        reportBusyPacket(packet->shown, scan);
         return Reading::Left;
       }
-      reportFailure("Error: cannot open %s\n", packet->path.c_str());
+      reportFailure("Error: cannot open %s\n", packet->shown.c_str());
       return Reading::Failed;
   }
   return readHeader(packet, scan);
@@ -138,22 +140,22 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
   const NodeAddress oldOrigin = headerOrigin(packet.header);
   int changedCount = 0;
   if (!readMessageArea(packet.file, fileLength, &scan->run->area)) {
-    return failPacket(packet.file, packet.path);
+    return failPacket(packet.file, packet.shown);
   }
   if (scan->run->preview) {
     if (takenAway != nullptr) rewriteMessageArea(&scan->run->area, *takenAway, oldOrigin);
     if (!countMessagesToRewrite(&scan->run->area, oldOrigin, &changedCount)) {
-      return failPacket(packet.file, packet.path);
+      return failPacket(packet.file, packet.shown);
     }
     reportChangedMessages(changedCount, scan);
-    return closePacket(packet.file, packet.path);
+    return closePacket(packet.file, packet.shown);
   }
   const AreaRewrite rewrite = rewritePacketBytes(packet.file, packet.header, work.origin,
                                                  &scan->run->area, &changedCount);
-  if (rewrite == AreaRewrite::Malformed) return failPacket(packet.file, packet.path);
+  if (rewrite == AreaRewrite::Malformed) return failPacket(packet.file, packet.shown);
   const bool written = rewrite == AreaRewrite::Written;
   if (written) reportChangedMessages(changedCount, scan);
-  if (written ? closePacket(packet.file, packet.path) : failPacket(packet.file, packet.path)) {
+  if (written ? closePacket(packet.file, packet.shown) : failPacket(packet.file, packet.shown)) {
     return true;
   }
   // The packet may be half rewritten: its node's flag stays, as a kill here
@@ -166,11 +168,11 @@ bool rewritePacket(const Packet& packet, std::int64_t fileLength, const Work& wo
 // reads the packet again under it. A preview takes no flag, so its first
 // reading stands.
 Reading takeNodeFor(Packet* packet, Scan* scan) {
-  switch (takeNodeOf(packet->name, packet->path, scan)) {
+  switch (takeNodeOf(packet->name, packet->shown, scan)) {
     case NodeTaking::Held:
       return scan->run->preview ? Reading::Read : packetUnderFlag(packet, scan);
     case NodeTaking::Busy:
-      return closePacket(packet->file, packet->path) ? Reading::Left : Reading::Failed;
+      return closePacket(packet->file, packet->shown) ? Reading::Left : Reading::Failed;
     case NodeTaking::Failed: break;
   }
   closeFile(packet->file);
@@ -200,20 +202,22 @@ bool handlePacket(Packet* packet, const Work& work, Scan* scan) {
     case Reading::Failed: return false;
   }
   switch (verdict) {
-    case Verdict::Unlisted: return closePacket(packet->file, packet->path);
+    case Verdict::Unlisted: return closePacket(packet->file, packet->shown);
     case Verdict::AlreadyFrom:
-      if (work.destinations != nullptr) reportAlreadyFrom(packet->path, packet->header, scan);
-      return closePacket(packet->file, packet->path);
+      if (work.destinations != nullptr) reportAlreadyFrom(packet->shown, packet->header, scan);
+      return closePacket(packet->file, packet->shown);
     case Verdict::Rewrite: break;
   }
   // Only a regular file is ever written; a length that cannot be learned
   // stays 0, which the area's read reports.
   FileStatus status;
   if (fileStatus(packet->file, &status) && !status.regular) {
-    return closePacket(packet->file, packet->path);
+    return closePacket(packet->file, packet->shown);
   }
-  reportFrom(packet->path, packet->header);
-  return rewritePacket(*packet, status.length, work, finishedFirst ? &takenAway : nullptr, scan);
+  reportFrom(packet->shown, packet->header);
+  packet->rewritten =
+      rewritePacket(*packet, status.length, work, finishedFirst ? &takenAway : nullptr, scan);
+  return packet->rewritten;
 }
 
 }  // namespace
@@ -221,7 +225,7 @@ bool handlePacket(Packet* packet, const Work& work, Scan* scan) {
 bool processPacket(const std::string& name, const Work& work, Scan* scan) {
   Packet packet;
   packet.name = name;
-  packet.path = joinPath(scan->directoryPath, name);
+  packet.path = packet.shown = joinPath(scan->directoryPath, name);
   return handlePacket(&packet, work, scan);
 }
 
@@ -229,9 +233,22 @@ bool processAttachedPacket(const std::string& path, const std::string& flowName,
                            const Work& work, Scan* scan) {
   Packet packet;
   packet.name = flowName;
-  packet.path = path;
+  packet.path = packet.shown = path;
   packet.inDirectory = false;
   return handlePacket(&packet, work, scan);
+}
+
+bool processUnpackedPacket(const std::string& path, const std::string& shown,
+                           const std::string& flowName, const Work& work, Scan* scan,
+                           bool* rewritten) {
+  Packet packet;
+  packet.name = flowName;
+  packet.path = path;
+  packet.shown = shown;
+  packet.inDirectory = false;
+  const bool handled = handlePacket(&packet, work, scan);
+  *rewritten = packet.rewritten;
+  return handled;
 }
 
 NodeTaking takeNodeOf(const std::string& name, const std::string& path, Scan* scan) {

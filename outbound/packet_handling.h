@@ -10,9 +10,12 @@
 #include "address/node_address.h"
 #include "base/platform.h"
 #include "outbound/busy_flags.h"
+#include "outbound/packers.h"
 #include "packet/message_rewrite.h"
 #include "packet/packet_format.h"
 #include "packet/packet_rewrite.h"
+
+inline const Packers kNoPackers{};
 
 // The lines a run has reported on the mail, counted for its summary and
 // its exit status.
@@ -31,9 +34,12 @@ struct ScanRun {
   MessageArea area;        // one buffer for the run, grown to the largest area read
   // The files flow files listed that the run has handled: each once.
   std::set<FileIdentity> listedFilesHandled;
-  // Directories of bundles where dead runs' temporary files were looked for.
+  // Directories of bundles where dead runs' leftovers were looked for, and
+  // whether the temporary directory was.
   std::set<std::string> directoriesCleaned;
+  bool temporaryCleaned = false;
   RunTally tally;
+  const Packers* packers = &kNoPackers;  // for bundles of other formats than ZIP
   // Without flowFiles: a flow file lists mail that flowFiles would take.
   bool listedMailSeen = false;
 };
@@ -70,6 +76,13 @@ bool processPacket(const std::string& name, const Work& work, Scan* scan);
 // cannot be opened while another program has a flag of the node is busy.
 bool processAttachedPacket(const std::string& path, const std::string& flowName,
                            const Work& work, Scan* scan);
+
+// The same for a packet of a bundle, unpacked to `path` by the run, which
+// the lines name `shown` ("<bundle>:<name>"); `rewritten` tells whether it
+// got the origin (in a preview: would get it).
+bool processUnpackedPacket(const std::string& path, const std::string& shown,
+                           const std::string& flowName, const Work& work, Scan* scan,
+                           bool* rewritten);
 
 // Takes the flag of the node of `name` (a packet's or a flow file's) for
 // the file at `path`, unless the run holds it already; a preview judges

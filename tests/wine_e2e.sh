@@ -15,7 +15,8 @@ if [ -z "$wine" ]; then
   echo "SKIPPED: Wine is not installed (Debian: apt-get install wine64)"
   exit 77
 fi
-if [ ! -f "$windows_build/pelorin.exe" ] || [ ! -f "$windows_build/tests/pelorin_hold_file.exe" ]; then
+if [ ! -f "$windows_build/pelorin.exe" ] || [ ! -f "$windows_build/tests/pelorin_hold_file.exe" ] ||
+   [ ! -f "$windows_build/tests/pelorin_test_packer.exe" ]; then
   echo "SKIPPED: no Windows build in $windows_build (see the README, section Windows)"
   exit 77
 fi
@@ -36,6 +37,7 @@ export WINEDEBUG=-all
 export PELORIN_TEST_RUNNER=$wine
 export PELORIN_TEST_EXE=$windows_build/pelorin.exe
 export PELORIN_TEST_HOLD_EXE=$windows_build/tests/pelorin_hold_file.exe
+export PELORIN_TEST_PACKER_EXE=$windows_build/tests/pelorin_test_packer.exe
 export PELORIN_TEST_WINDOWS=1
 "$tests"
 status=$?

@@ -4,7 +4,7 @@
     bench/benchmark.py [--packets N] [--megabytes M] [--runs R]
                        [--shaped-packets N] [--shaped-megabytes M]
                        [--bundles B] [--bundle-packets P] [--bundle-megabytes M]
-                       [--keep DIR]
+                       [--arj-bundles A] [--arj-packets Q] [--keep DIR]
 
 Builds the Release program and the helpers (preset bench, in build-bench) and
 generates two outbounds with tools/make_outbound.py, half of each for the
@@ -44,6 +44,13 @@ listed nodes again, and writes each such bundle anew (stored with fsync,
 renamed over the old one), and reports the peak memory of the run against
 the largest packet in a bundle (targets: 1.2, and the largest packet plus
 fixed buffers).
+
+A fourth holds A ARJ bundles (100) of Q packets each (10), made by Debian's
+arj, half of the nodes listed, which pelorin -b handles through the arj
+lines of Pelorin.Cfg. It times, alternated, pelorin -b against
+bench/arj_by_hand.sh, which does the same by hand with arj: unpacks each
+bundle, runs pelorin on its packets and packs the changed ones again
+(target: 1.1). It is passed over when arj is not installed.
 """
 import argparse
 import os
@@ -72,10 +79,10 @@ def build():
                    stdout=subprocess.DEVNULL)
 
 
-def timed(command, stdin=None):
+def timed(command, stdin=None, cwd=None):
     """Wall time of one command."""
     began = time.perf_counter()
-    result = subprocess.run(command, input=stdin, stdout=subprocess.DEVNULL)
+    result = subprocess.run(command, input=stdin, stdout=subprocess.DEVNULL, cwd=cwd)
     elapsed = time.perf_counter() - began
     if result.returncode != 0:
         sys.exit("failed: %s" % " ".join(command))
@@ -169,13 +176,15 @@ class Outbound:
         return peak_memory(self.pelorin_command(["2:5020/All"]))
 
 
-def generate(directory, packets, megabytes, own_share=None, bundles=0):
+def generate(directory, packets, megabytes, own_share=None, bundles=0, arj=False):
     command = [sys.executable, os.path.join(ROOT, "tools", "make_outbound.py"), directory,
                "--packets", str(packets), "--megabytes", str(megabytes)]
     if own_share is not None:
         command += ["--own-share", str(own_share)]
     if bundles:
         command += ["--bundles", str(bundles)]
+    if arj:
+        command.append("--arj")
     subprocess.run(command, check=True)
 
 
@@ -203,6 +212,32 @@ def report_bundles(ob, bundles):
           (run, run / floor))
     print("  peak memory: %.1f MiB = largest packet + %.1f MiB" %
           (peak / 2**20, (peak - largest) / 2**20))
+
+
+ARJ_LINES = "Unpack arj 0 60EA arj e -y $a\nPack arj arj a -y $a $f\n"
+
+
+def report_arj(ob, bundles, config_dir):
+    """Times pelorin -b on ARJ bundles against the same done by hand with arj."""
+    os.makedirs(config_dir, exist_ok=True)
+    with open(os.path.join(config_dir, "Pelorin.Cfg"), "w") as config:
+        config.write(ARJ_LINES)
+    by_hand = os.path.join(ROOT, "bench", "arj_by_hand.sh")
+    ob.bundles = True
+
+    def hand():
+        command = ob.pelorin_command(["2:5020/All"])
+        return [by_hand, command[0], ob.directory] + command[-2:], None
+
+    def run():
+        return ob.pelorin_command(["2:5020/All"]), None, config_dir
+
+    ob.cat()
+    floor, pelorin = ob.alternated(hand, run)
+    print("ARJ bundle outbound: %d bundles, %.1f MB" % (bundles, ob.bytes / 2**20))
+    print("  by hand with arj (unpack, pelorin, pack): %8.3f s" % floor)
+    print("  pelorin -b, half listed:           %8.3f s   %.2f x by hand (target <= 1.1)" %
+          (pelorin, pelorin / floor))
 
 
 def split_into_tree(flat, tree):
@@ -247,6 +282,8 @@ def main():
     parser.add_argument("--bundles", type=int, default=200)
     parser.add_argument("--bundle-packets", type=int, default=20)
     parser.add_argument("--bundle-megabytes", type=float, default=100)
+    parser.add_argument("--arj-bundles", type=int, default=100)
+    parser.add_argument("--arj-packets", type=int, default=10)
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--keep", help="generate into this directory and keep it")
     args = parser.parse_args()
@@ -268,6 +305,17 @@ def main():
         bundle_ob = Outbound(bundled, args.runs, None)
         bundle_ob.bundles = True
         report_bundles(bundle_ob, args.bundles)
+
+        if shutil.which("arj"):
+            arj = os.path.join(scratch, "arj")
+            if not os.path.isdir(arj):
+                packets = args.arj_bundles * args.arj_packets
+                generate(arj, packets, packets * args.bundle_megabytes /
+                         (args.bundles * args.bundle_packets), bundles=args.arj_bundles, arj=True)
+            report_arj(Outbound(arj, args.runs, None), args.arj_bundles,
+                       os.path.join(scratch, "arj-config"))
+        else:
+            print("ARJ bundle outbound: passed over, arj is not installed")
 
         ob = Outbound(full, args.runs, os.path.join(scratch, "pelorin.log"))
         work = report_floors("large", ob)

@@ -2,7 +2,7 @@
 """Writes a large, realistic outbound for pelorin's benchmark and crash test.
 
     tools/make_outbound.py DIRECTORY [--packets N] [--megabytes M] [--seed S]
-                           [--own-share F] [--bundles B]
+                           [--own-share F] [--bundles B] [--arj]
 
 Packets come from 2:5020/100 in the four flavours; half are addressed to
 net 2:5020 (select them with the destination list 2:5020/All), half to net
@@ -15,11 +15,15 @@ then a netmail. The same arguments always give the same files.
 With --bundles B the packets go into B ARCmail bundles instead (ZIP,
 deflated, "0000nnnn.mo0"), dealt out in turn, each bundle for a node of its
 own, half of the nodes in net 2:5020; each node's flow file ("<node>.flo")
-lists its bundle by absolute path, as a mailer writes it.
+lists its bundle by absolute path, as a mailer writes it. With --arj the
+bundles are ARJ archives, made by Debian's arj, which must be installed.
 """
 import argparse
 import os
 import random
+import shutil
+import subprocess
+import tempfile
 import zipfile
 
 from ftn_packet import header, message
@@ -58,6 +62,7 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--own-share", type=float, default=0.8)
     parser.add_argument("--bundles", type=int, default=0)
+    parser.add_argument("--arj", action="store_true")
     args = parser.parse_args()
     rng = random.Random(args.seed)
     pool = [random_message(rng, serial, args.own_share) for serial in range(400)]
@@ -83,19 +88,37 @@ def main():
         with open(os.path.join(args.directory, name), "wb") as f:
             f.write(packet)
     for members in bundles:
-        write_bundle(args.directory, members)
+        write_bundle(args.directory, members, args.arj)
 
 
-def write_bundle(directory, members):
+def write_arj(bundle, members):
+    """The packets in an ARJ archive, through arj in a scratch directory."""
+    scratch = tempfile.mkdtemp()
+    try:
+        for name, _, packet in members:
+            with open(os.path.join(scratch, name), "wb") as f:
+                f.write(packet)
+        subprocess.run(["arj", "a", "-y", "made.arj"] + [name for name, _, _ in members],
+                       cwd=scratch, check=True, stdout=subprocess.DEVNULL,
+                       stdin=subprocess.DEVNULL)
+        shutil.move(os.path.join(scratch, "made.arj"), bundle)
+    finally:
+        shutil.rmtree(scratch)
+
+
+def write_bundle(directory, members, arj):
     """The node's bundle of the packets, and its flow file naming it."""
     dest = members[0][1]
     node = "%04x%04x" % (dest[1], dest[2])
     bundle = os.path.abspath(os.path.join(directory, "0000%04x.mo0" % dest[2]))
-    with zipfile.ZipFile(bundle, "w", zipfile.ZIP_DEFLATED) as archive:
-        for name, _, packet in members:
-            info = zipfile.ZipInfo(name, (2026, 11, 7, 21, 14, 4))
-            info.compress_type = zipfile.ZIP_DEFLATED
-            archive.writestr(info, packet)
+    if arj:
+        write_arj(bundle, members)
+    else:
+        with zipfile.ZipFile(bundle, "w", zipfile.ZIP_DEFLATED) as archive:
+            for name, _, packet in members:
+                info = zipfile.ZipInfo(name, (2026, 11, 7, 21, 14, 4))
+                info.compress_type = zipfile.ZIP_DEFLATED
+                archive.writestr(info, packet)
     with open(os.path.join(directory, node + ".flo"), "w") as flow:
         flow.write("^%s\n" % bundle)
 

@@ -25,13 +25,21 @@ enum class CommandEnd {
 struct CommandResult {
   CommandEnd end = CommandEnd::CannotStart;
   int status = 0;
-  std::string output;  // the last bytes it wrote, at most kKeptOutput of them
+  std::string output;  // the end of what it wrote (keepOutput)
 };
 
 // A program that writes without end (one asking again and again for an
 // answer on its empty input) must not fill the run's memory: only the end
 // of what it writes is kept.
 constexpr std::size_t kKeptOutput = 64 * 1024;
+
+// Adds what the command wrote to what is kept of it: at least its last
+// kKeptOutput bytes, at most twice as many, dropped in large steps so that
+// a program writing without end costs little.
+inline void keepOutput(std::string* output, const char* bytes, std::size_t size) {
+  output->append(bytes, size);
+  if (output->size() >= 2 * kKeptOutput) output->erase(0, output->size() - kKeptOutput);
+}
 
 // Runs the command to its end, or to its time limit, when it and every
 // process it started are ended. An interruption of the run ends them too.

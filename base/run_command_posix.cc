@@ -56,11 +56,6 @@ double secondsNow() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-void keepTail(std::string* output, const char* bytes, std::size_t size) {
-  output->append(bytes, size);
-  if (output->size() > kKeptOutput) output->erase(0, output->size() - kKeptOutput);
-}
-
 [[noreturn]] void becomeCommand(const char* program, char* const* argv, const char* directory,
                                 int input, int output, int failure) {
   setpgid(0, 0);
@@ -101,7 +96,7 @@ bool readUntilEnded(int fd, pid_t child, double deadline, int* status, std::stri
       }
       return ended;
     }
-    keepTail(output, bytes, static_cast<std::size_t>(got));
+    keepOutput(output, bytes, static_cast<std::size_t>(got));
   }
 }
 

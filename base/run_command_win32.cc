@@ -39,11 +39,6 @@ std::wstring commandLine(const std::vector<std::string>& words) {
   return line;
 }
 
-void keepTail(std::string* output, const char* bytes, std::size_t size) {
-  output->append(bytes, size);
-  if (output->size() > kKeptOutput) output->erase(0, output->size() - kKeptOutput);
-}
-
 // Moves what waits in the pipe into the output.
 void drain(HANDLE pipe, std::string* output) {
   char bytes[4096];
@@ -51,7 +46,7 @@ void drain(HANDLE pipe, std::string* output) {
   while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) {
     DWORD got = 0;
     if (!ReadFile(pipe, bytes, sizeof bytes, &got, nullptr) || got == 0) return;
-    keepTail(output, bytes, got);
+    keepOutput(output, bytes, got);
   }
 }
 

@@ -55,8 +55,9 @@ Showing showingAskedBy(const char* argument) {
 // What the sysop meant as a switch, written among the addresses: "-" and a
 // letter, or "--".
 bool looksLikeSwitch(const char* argument) {
+  if (argument[0] != '-') return false;
   const char second = asciiToUpper(argument[1]);
-  return argument[0] == '-' && ((second >= 'A' && second <= 'Z') || second == '-');
+  return (second >= 'A' && second <= 'Z') || second == '-';
 }
 
 // The new origin and the destinations, every argument read before anything

@@ -17,6 +17,6 @@ struct RunSettings {
   bool tree = false;     // -r: the point directories and zone outbounds too
   bool flowFiles = false;  // -b: the packets and bundles flow files list too
   Showing showing = Showing::Nothing;  // --help or --version, the first given
-  std::optional<std::string> unknownSwitch;  // the first switch the program has not
+  std::optional<std::string> unknownSwitch;  // the first switch it does not know
   Packers packers;  // Unpack, Pack and PackerTimeLimit in Pelorin.Cfg
 };

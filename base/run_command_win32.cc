@@ -75,6 +75,9 @@ CommandResult runCommand(const Command& command) {
   if (command.words.empty() || !CreatePipe(&readEnd, &writeEnd, &inherited, 0) ||
       input == INVALID_HANDLE_VALUE) {
     result.output = cannotStart(command);
+    for (HANDLE handle : {readEnd, writeEnd, input}) {
+      if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
     return result;
   }
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
@@ -103,6 +106,9 @@ CommandResult runCommand(const Command& command) {
       ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
       drain(readEnd, &result.output);
     }
+    // Without a job object (the system refused one) the command is ended
+    // alone.
+    if (!ended) TerminateProcess(process.hProcess, 1);
     DWORD status = 0;
     GetExitCodeProcess(process.hProcess, &status);
     result.end = ended ? CommandEnd::Exited : CommandEnd::TimedOut;

@@ -50,9 +50,9 @@ ZipWrite copyBytes(ZipWriter* writer, const ZipArchive& archive, std::int64_t fr
 ZipWrite writtenIf(bool written) { return written ? ZipWrite::Written : ZipWrite::WriteFailed; }
 
 // Offsets and sizes past 4 GiB: what this writer does not write.
-bool needsZip64() {
+ZipWrite tooLargeWithoutZip64() {
   noteFailure("the new archive would need ZIP64");
-  return true;
+  return ZipWrite::WriteFailed;
 }
 
 int deflateLevel(std::uint16_t flags) {
@@ -126,7 +126,7 @@ bool putDescriptor(ZipWriter* writer, const ZipMember& member, std::uint32_t crc
 
 ZipWrite copyMember(ZipWriter* writer, const ZipArchive& archive, const ZipMember& member) {
   const std::int64_t recordAt = writer->at;
-  if (recordAt > kLargestOffset && needsZip64()) return ZipWrite::WriteFailed;
+  if (recordAt > kLargestOffset) return tooLargeWithoutZip64();
   addCentral(writer, member, recordAt, member.crc, member.compressedSize, member.size);
   return copyBytes(writer, archive, member.recordAt, member.recordEnd);
 }
@@ -137,9 +137,8 @@ ZipWrite rewriteMember(ZipWriter* writer, const ZipArchive& archive, const ZipMe
   for (const ByteSpan& piece : content) size += piece.size;
   const std::int64_t recordAt = writer->at;
   std::string local(static_cast<std::size_t>(member.dataAt - member.recordAt), '\0');
-  if ((recordAt > kLargestOffset || size > std::numeric_limits<std::uint32_t>::max()) &&
-      needsZip64()) {
-    return ZipWrite::WriteFailed;
+  if (recordAt > kLargestOffset || size > std::numeric_limits<std::uint32_t>::max()) {
+    return tooLargeWithoutZip64();
   }
   if (!readFullyAt(archive.file, member.recordAt, &local[0], local.size())) {
     return ZipWrite::ReadFailed;
@@ -149,7 +148,8 @@ ZipWrite rewriteMember(ZipWriter* writer, const ZipArchive& archive, const ZipMe
                        (member.method == kZipStored
                             ? putStored(writer, content)
                             : putDeflated(writer, member.flags, content, &compressed));
-  if (!written || (compressed > kLargestOffset && needsZip64())) return ZipWrite::WriteFailed;
+  if (!written) return ZipWrite::WriteFailed;
+  if (compressed > kLargestOffset) return tooLargeWithoutZip64();
   const std::uint32_t crc = crcOfPieces(content);
   const auto compressedSize = static_cast<std::uint32_t>(compressed);
   const auto newSize = static_cast<std::uint32_t>(size);
@@ -165,9 +165,9 @@ ZipWrite rewriteMember(ZipWriter* writer, const ZipArchive& archive, const ZipMe
 
 bool finishZip(ZipWriter* writer, const ZipArchive& archive) {
   const std::int64_t directoryAt = writer->at;
-  if ((directoryAt > kLargestOffset ||
-       writer->central.size() > static_cast<std::size_t>(kLargestOffset)) &&
-      needsZip64()) {
+  if (directoryAt > kLargestOffset ||
+      writer->central.size() > static_cast<std::size_t>(kLargestOffset)) {
+    tooLargeWithoutZip64();
     return false;
   }
   std::string end = archive.end;

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/ascii.h"
+
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 bool isDomainCharacter(char c) {
-  return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_' ||
-         c == '.';
+  return asciiIsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
+         c == '_' || c == '.';
 }
 
 // The text up to the first of `separator`, and what follows it; false when
@@ -29,7 +29,7 @@ bool addressNumber(std::string_view text, std::int16_t* value) {
   if (text.empty()) return false;
   std::uint32_t number = 0;
   for (char c : text) {
-    if (!isDigit(c)) return false;
+    if (!asciiIsDigit(c)) return false;
     // Held just past the largest, however many digits follow.
     number = std::min<std::uint32_t>(number * 10 + static_cast<std::uint32_t>(c - '0'), 0x10000);
   }
@@ -76,7 +76,7 @@ bool takeWrittenNumber(std::string_view* text, std::int16_t* value) {
   const std::size_t start = !text->empty() && text->front() == '-' ? 1 : 0;
   std::size_t end = start;
   std::int32_t magnitude = 0;
-  while (end < text->size() && end - start < 6 && isDigit((*text)[end])) {
+  while (end < text->size() && end - start < 6 && asciiIsDigit((*text)[end])) {
     magnitude = magnitude * 10 + ((*text)[end++] - '0');
   }
   const std::int32_t number = start == 1 ? -magnitude : magnitude;

@@ -4,6 +4,12 @@
 
 #include <string_view>
 
+inline bool asciiIsDigit(char c) { return c >= '0' && c <= '9'; }
+
+inline bool asciiIsHexDigit(char c) {
+  return asciiIsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 inline char asciiToUpper(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }

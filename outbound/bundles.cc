@@ -30,10 +30,7 @@ struct Bundle {
   const Packer* packer = nullptr;
 };
 
-bool isPacketMember(const ZipMember& member) {
-  const std::string_view name = member.name;
-  return name.size() >= 4 && asciiEqualIgnoringCase(name.substr(name.size() - 4), ".pkt");
-}
+bool isPacketMember(const ZipMember& member) { return isPacketFileName(member.name); }
 
 std::string memberPath(const Bundle& bundle, const ZipMember& member) {
   return bundle.path + ":" + member.name;
@@ -226,29 +223,22 @@ bool dropNewBundle(NewBundle* fresh) {
   return removed;
 }
 
-// The new archive, whole, stored on the device and given what lets the
-// mailer at the old one, takes the old one's place, unless the old one is
-// no longer what was read under the flag: the new archive would lose what
-// a packer added without it. The old one is closed just before, which
-// Windows needs to replace it.
+// The new archive, whole, takes the old one's place (replaceBundleWith),
+// or is removed.
 bool finishNewBundle(Bundle* bundle, NewBundle* fresh, Scan* scan) {
-  bool written = finishZip(&fresh->writer, bundle->archive) && flushToStorage(fresh->writer.file);
-  if (written && !copyOwnerAndPermissions(bundle->file, fresh->writer.file)) {
-    reportLeftAsItIs(bundle->path, "cannot keep its owner and permissions", scan);
-  } else if (written && !unchangedSince(bundle->path, bundle->file, bundle->status)) {
-    reportMessage("%s changed while it was read, left for the next run\n", bundle->path.c_str());
-    ++scan->run->tally.busy;
-  } else if (written) {
+  Replacing replacing = Replacing::Failed;
+  if (finishZip(&fresh->writer, bundle->archive)) {
+    replacing = replaceBundleWith(bundle->path, &bundle->file, bundle->status, fresh->writer.file,
+                                  fresh->temporary, scan);
+  } else {
+    reportCannotWrite(*bundle);
     closeBundle(bundle);
-    if (replaceWithFile(fresh->writer.file, fresh->temporary, bundle->path)) {
-      allowInterruptions();
-      return true;
-    }
-    written = false;
   }
-  if (!written) reportCannotWrite(*bundle);
-  closeBundle(bundle);
-  return dropNewBundle(fresh) && written;
+  if (replacing == Replacing::Replaced) {
+    allowInterruptions();
+    return true;
+  }
+  return dropNewBundle(fresh) && replacing == Replacing::Left;
 }
 
 // ---- Members
@@ -356,6 +346,31 @@ void removeDeadLeftoversBeside(const std::string& bundlePath, ScanRun* run) {
   if (run->directoriesCleaned.insert(directory).second) {
     removeDeadLeftoversIn(directory.empty() ? "." : directory);
   }
+}
+
+// A new archive lost what a packer added to the old one without the flag:
+// the old one must still be what was read under it. The old one is closed
+// just before the rename, which Windows needs to replace it.
+Replacing replaceBundleWith(const std::string& path, FileHandle* old, const FileStatus& status,
+                            FileHandle fresh, const std::string& freshPath, Scan* scan) {
+  Replacing replacing = Replacing::Failed;
+  if (!flushToStorage(fresh)) {
+    reportFailure("Error: cannot write %s\n", path.c_str());
+  } else if (!copyOwnerAndPermissions(*old, fresh)) {
+    reportLeftAsItIs(path, "cannot keep its owner and permissions", scan);
+    replacing = Replacing::Left;
+  } else if (!unchangedSince(path, *old, status)) {
+    reportChangedWhileRead(path, scan);
+    replacing = Replacing::Left;
+  } else {
+    closeFile(*old);
+    *old = kNoFile;
+    if (replaceWithFile(fresh, freshPath, path)) return Replacing::Replaced;
+    reportFailure("Error: cannot write %s\n", path.c_str());
+  }
+  if (*old != kNoFile) closeFile(*old);
+  *old = kNoFile;
+  return replacing;
 }
 
 bool processBundle(const std::string& path, const std::string& flowName, const Work& work,

@@ -49,6 +49,20 @@
 bool processBundle(const std::string& path, const std::string& flowName, const Work& work,
                    Scan* scan);
 
+enum class Replacing { Replaced, Left, Failed };
+
+// The last step of writing a bundle anew, whatever its format: the new
+// archive `fresh`, written whole at `freshPath`, is stored on the device,
+// given the owner and permissions of the bundle `path` and renamed over
+// it, unless the bundle is no longer what `old` showed as `status` under
+// the flag. Left: "... cannot keep its owner and permissions, left as it
+// is" or "... changed while it was read, left for the next run" (counted
+// as busy) was reported. Failed: "Error: cannot write <bundle>" and the
+// reason. `old` is closed in every case; `fresh` once it has replaced the
+// bundle, and is the caller's to remove otherwise.
+Replacing replaceBundleWith(const std::string& path, FileHandle* old, const FileStatus& status,
+                            FileHandle fresh, const std::string& freshPath, Scan* scan);
+
 // Removes the dead runs' leftovers (leftovers.h) in the directory of the
 // bundle `path`, the first time a run writes there.
 void removeDeadLeftoversBeside(const std::string& bundlePath, ScanRun* run);

@@ -19,12 +19,10 @@ std::string asciiUpperCase(std::string text) {
   return text;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 // The length of the run of digits at `from`.
 std::size_t digitsAt(const std::string& text, std::size_t from) {
   std::size_t end = from;
-  while (end < text.size() && isDigit(text[end])) ++end;
+  while (end < text.size() && asciiIsDigit(text[end])) ++end;
   return end - from;
 }
 
@@ -66,7 +64,6 @@ bool holdsOwnLine(const std::string& path) {
   OwnFlagLine line;
   return readOwnLineAt(path, &line);
 }
-
 
 bool isOwnLineOfThisWork(const BusyFlags& flags, const std::string& content) {
   OwnFlagLine found;
@@ -143,8 +140,7 @@ BusyFlags busyFlagsOf(const std::string& directory, const std::vector<DirectoryE
   BusyFlags flags;
   flags.directory = directory;
   const unsigned long pid = processId();
-  flags.temporary =
-      joinPath(directory, flagFileName(pid));
+  flags.temporary = joinPath(directory, flagFileName(pid));
   flags.origin = origin;
   flags.ownLine = ownFlagLine(pid, origin);
   for (const DirectoryEntry& entry : entries) {

@@ -8,10 +8,6 @@
 
 namespace {
 
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 bool isDigitOrLetter(char c) {
   const char upper = asciiToUpper(c);
   return (c >= '0' && c <= '9') || (upper >= 'A' && upper <= 'Z');
@@ -35,7 +31,7 @@ bool isDayAndCounter(std::string_view end) {
 bool isBinkleyStem(std::string_view stem) {
   if (stem.size() != 8) return false;
   for (char c : stem) {
-    if (!isHexDigit(c)) return false;
+    if (!asciiIsHexDigit(c)) return false;
   }
   return true;
 }
@@ -48,7 +44,7 @@ bool isAmigaStem(std::string_view stem) {
     if (end == std::string_view::npos) end = stem.size();
     if (end == at) return false;
     for (std::size_t i = at; i < end; ++i) {
-      if (stem[i] < '0' || stem[i] > '9') return false;
+      if (!asciiIsDigit(stem[i])) return false;
     }
     at = end + 1;
   }
@@ -62,11 +58,11 @@ bool isBundleName(std::string_view name) {
          (isBinkleyStem(stem) || isAmigaStem(stem));
 }
 
+}  // namespace
+
 bool isPacketFileName(std::string_view name) {
   return name.size() >= 4 && asciiEqualIgnoringCase(name.substr(name.size() - 4), ".pkt");
 }
-
-}  // namespace
 
 bool isFlowFileName(const std::string& name) {
   const std::size_t n = name.size();

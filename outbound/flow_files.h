@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/platform.h"
@@ -33,6 +34,10 @@ struct ListedFile {
 // packet when it ends in ".pkt", all in any ASCII letter case; every other
 // path is left out, and so is one holding a NUL byte, which no file has.
 std::vector<ListedFile> listedMail(const std::string& content);
+
+// True for the name of a packet as flow files attach it, and as bundles
+// hold it: "*.pkt", in any ASCII letter case.
+bool isPacketFileName(std::string_view name);
 
 // True when the listed path names a file that counts: a regular file, not a
 // link, of at least one byte (a bundle the mailer truncated once sent has

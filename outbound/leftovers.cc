@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/flag_file.h"
 
 namespace {
@@ -10,8 +11,6 @@ const char kPrefix[] = ".pelorin-";
 const char kLockSuffix[] = ".held";
 const char* const kSuffixes[] = {".tmp", "-bundle.tmp", "-pack.held", "-unpack.held",
                                  "-check.held"};
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool endsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -27,7 +26,7 @@ bool isOwnLeftoverName(const std::string& name) {
   const std::size_t prefix = sizeof kPrefix - 1;
   if (name.compare(0, prefix, kPrefix) != 0) return false;
   std::size_t end = prefix;
-  while (end < name.size() && isDigit(name[end])) ++end;
+  while (end < name.size() && asciiIsDigit(name[end])) ++end;
   if (end == prefix) return false;
   for (const char* suffix : kSuffixes) {
     if (name.compare(end, std::string::npos, suffix) == 0) return true;

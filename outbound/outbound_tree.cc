@@ -8,13 +8,9 @@
 
 namespace {
 
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 bool areHexDigits(std::string_view text) {
   for (char c : text) {
-    if (!isHexDigit(c)) return false;
+    if (!asciiIsHexDigit(c)) return false;
   }
   return true;
 }

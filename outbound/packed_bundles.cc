@@ -62,15 +62,6 @@ std::string unpackedNames(const std::string& directory, std::vector<std::string>
   return std::string();
 }
 
-bool isPacketFile(const std::string& name) {
-  return name.size() >= 4 && asciiEqualIgnoringCase(name.substr(name.size() - 4), ".pkt");
-}
-
-std::string asciiUpperCase(std::string text) {
-  for (char& c : text) c = asciiToUpper(c);
-  return text;
-}
-
 // True when the two files hold the same bytes.
 bool sameContent(const std::string& a, const std::string& b) {
   FileHandle one = kNoFile, other = kNoFile;
@@ -97,7 +88,7 @@ std::string firstDifference(const PackedBundle& bundle, const std::vector<std::s
                             const std::vector<std::string>& unpacked) {
   for (const std::string& name : packed) {
     const auto back = std::find_if(unpacked.begin(), unpacked.end(), [&](const std::string& n) {
-      return asciiUpperCase(n) == asciiUpperCase(name);
+      return asciiEqualIgnoringCase(n, name);
     });
     if (back == unpacked.end() ||
         !sameContent(joinPath(bundle.unpacked.path, name), joinPath(bundle.checked.path, *back))) {
@@ -107,7 +98,7 @@ std::string firstDifference(const PackedBundle& bundle, const std::vector<std::s
   if (unpacked.size() == packed.size()) return std::string();
   for (const std::string& name : unpacked) {
     const bool packedToo = std::any_of(packed.begin(), packed.end(), [&](const std::string& n) {
-      return asciiUpperCase(n) == asciiUpperCase(name);
+      return asciiEqualIgnoringCase(n, name);
     });
     if (!packedToo) return name;
   }
@@ -149,7 +140,7 @@ Step workOnPackets(const PackedBundle& bundle, const std::vector<std::string>& n
                    const Work& work, Scan* scan, bool* changed) {
   *changed = false;
   for (const std::string& name : names) {
-    if (!isPacketFile(name)) continue;
+    if (!isPacketFileName(name)) continue;
     bool rewritten = false;
     if (!processUnpackedPacket(joinPath(bundle.unpacked.path, name), bundle.path + ":" + name,
                                bundle.flowName, work, scan, &rewritten)) {
@@ -196,9 +187,8 @@ Step packAgain(PackedBundle* bundle, const std::vector<std::string>& names, Scan
   return Step::Left;
 }
 
-// The new archive, stored on the device and given what lets the mailer at
-// the old one, takes the old one's place, unless the old one is no longer
-// what was unpacked under the flag.
+// The new archive takes the old one's place as a ZIP bundle's does, unless
+// the old one is no longer what was unpacked under the flag.
 Step replaceBundle(PackedBundle* bundle, const std::string& archive, Scan* scan) {
   const FileHandle fresh = openToReplaceWith(archive);
   if (fresh == kNoFile) {
@@ -206,28 +196,16 @@ Step replaceBundle(PackedBundle* bundle, const std::string& archive, Scan* scan)
     return Step::Failed;
   }
   deferInterruptions();
-  Step step = Step::Failed;
-  if (!flushToStorage(fresh)) {
-    reportFailure("Error: cannot write %s\n", bundle->path.c_str());
-  } else if (!copyOwnerAndPermissions(bundle->file, fresh)) {
-    reportLeftAsItIs(bundle->path, "cannot keep its owner and permissions", scan);
-    step = Step::Left;
-  } else if (!unchangedSince(bundle->path, bundle->file, bundle->status)) {
-    reportMessage("%s changed while it was read, left for the next run\n", bundle->path.c_str());
-    ++scan->run->tally.busy;
-    step = Step::Left;
-  } else {
-    closeFile(bundle->file);
-    bundle->file = kNoFile;
-    if (replaceWithFile(fresh, archive, bundle->path)) {
-      allowInterruptions();
-      return Step::Done;
-    }
-    reportFailure("Error: cannot write %s\n", bundle->path.c_str());
-  }
-  closeFile(fresh);
+  const Replacing replacing =
+      replaceBundleWith(bundle->path, &bundle->file, bundle->status, fresh, archive, scan);
+  if (replacing != Replacing::Replaced) closeFile(fresh);
   allowInterruptions();
-  return step;
+  switch (replacing) {
+    case Replacing::Replaced: return Step::Done;
+    case Replacing::Left: return Step::Left;
+    case Replacing::Failed: break;
+  }
+  return Step::Failed;
 }
 
 // Opens the bundle under the flag, as it is now.
@@ -248,8 +226,7 @@ Step openBundle(PackedBundle* bundle, Scan* scan) {
   // Sent and truncated, or written anew in another format meanwhile.
   if (bundle->status.length == 0) return Step::Left;
   if (packerOf(*scan->run->packers, bundle->file) != bundle->packer) {
-    reportMessage("%s changed while it was read, left for the next run\n", bundle->path.c_str());
-    ++scan->run->tally.busy;
+    reportChangedWhileRead(bundle->path, scan);
     return Step::Left;
   }
   return Step::Done;

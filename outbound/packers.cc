@@ -9,11 +9,9 @@ namespace {
 
 constexpr unsigned kLongestTimeLimit = 86400;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 int hexValue(char c) {
   const char upper = asciiToUpper(c);
-  if (isDigit(c)) return c - '0';
+  if (asciiIsDigit(c)) return c - '0';
   return upper >= 'A' && upper <= 'F' ? upper - 'A' + 10 : -1;
 }
 
@@ -37,7 +35,7 @@ bool readNumber(const std::string& text, std::uint64_t largest, std::uint64_t* v
   if (text.empty() || text.size() > 19) return false;
   *value = 0;
   for (char c : text) {
-    if (!isDigit(c)) return false;
+    if (!asciiIsDigit(c)) return false;
     *value = *value * 10 + static_cast<std::uint64_t>(c - '0');
   }
   return *value <= largest;

@@ -179,10 +179,6 @@ Reading takeNodeFor(Packet* packet, Scan* scan) {
   return Reading::Failed;
 }
 
-}  // namespace
-
-namespace {
-
 bool handlePacket(Packet* packet, const Work& work, Scan* scan) {
   Reading reading = openPacket(packet, scan);
   NodeAddress takenAway;
@@ -291,6 +287,11 @@ void reportAlreadyFrom(const std::string& path, const PacketHeader& header, Scan
 
 void reportBusyPacket(const std::string& path, Scan* scan) {
   reportMessage("%s busy, left for the next run\n", path.c_str());
+  ++scan->run->tally.busy;
+}
+
+void reportChangedWhileRead(const std::string& path, Scan* scan) {
+  reportMessage("%s changed while it was read, left for the next run\n", path.c_str());
   ++scan->run->tally.busy;
 }
 

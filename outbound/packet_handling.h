@@ -101,6 +101,10 @@ void reportAlreadyFrom(const std::string& path, const PacketHeader& header, Scan
 // Reports a packet of a busy node as left for the next run.
 void reportBusyPacket(const std::string& path, Scan* scan);
 
+// Reports a bundle that another program changed while the run read it as
+// left for the next run, counted as busy.
+void reportChangedWhileRead(const std::string& path, Scan* scan);
+
 // Reports a file left for the sysop: "<path> <why>, left as it is".
 void reportLeftAsItIs(const std::string& path, const std::string& why, Scan* scan);
 
